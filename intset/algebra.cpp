@@ -1,0 +1,125 @@
+// tnumbrelle: block-wise set algebra and comparisons. Each operation walks both sorted block arrays once
+// in step; A is the set the method is called on, B its argument (possibly the same object).
+#include <cstring>
+#include <limits>
+
+#include "intset/block_ops.h"
+#include "intset/tnumbrelle.h"
+
+namespace intset {
+
+using detail::load_map;
+using detail::map_is_empty;
+using detail::map_words;
+using detail::store_map;
+
+namespace {
+
+// Keeps A's block `k` combined with B's block `j` at A's write index `w` when the result is not empty.
+template <typename Combine>
+void keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, Combine combine) {
+  const map_words x = load_map(a[k]), y = load_map(b);
+  const map_words m{
+      {combine(x.w[0], y.w[0]), combine(x.w[1], y.w[1]), combine(x.w[2], y.w[2]), combine(x.w[3], y.w[3])}};
+  if (map_is_empty(m)) return;
+  a[w].key = a[k].key;
+  store_map(a[w], m);
+  ++w;
+}
+
+}  // namespace
+
+void tnumbrelle::intersect(const tnumbrelle& b) {
+  tblock* a = buffer.data();
+  const tblock* bb = b.buffer.data();
+  const std::int32_t b_used = b.used;
+  std::int32_t w = 0, j = 0;
+  for (std::int32_t k = 0; k < used; ++k) {
+    while (j < b_used && bb[j].key < a[k].key) ++j;
+    if (j < b_used && bb[j].key == a[k].key) {
+      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & y; });
+    }
+  }
+  used = w;
+  compact();
+}
+
+void tnumbrelle::subtract(const tnumbrelle& b) {
+  tblock* a = buffer.data();
+  const tblock* bb = b.buffer.data();
+  const std::int32_t b_used = b.used;
+  std::int32_t w = 0, j = 0;
+  for (std::int32_t k = 0; k < used; ++k) {
+    while (j < b_used && bb[j].key < a[k].key) ++j;
+    if (j < b_used && bb[j].key == a[k].key) {
+      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & ~y; });
+    } else {
+      if (w != k) a[w] = a[k];
+      ++w;
+    }
+  }
+  used = w;
+  compact();
+}
+
+// Merges into a new buffer of A.used + B.used blocks, which then replaces A's; A is untouched until the
+// merge is complete, so a failed allocation leaves it unchanged.
+void tnumbrelle::unite(const tnumbrelle& b) {
+  const std::int64_t total = std::int64_t(used) + b.used;
+  if (total > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
+  tbuffer merged;
+  merged.resize(static_cast<std::int32_t>(total));
+  const tblock* a = buffer.data();
+  const tblock* bb = b.buffer.data();
+  tblock* out = merged.data();
+  std::int32_t i = 0, j = 0, n = 0;
+  while (i < used || j < b.used) {
+    if (j == b.used || (i < used && a[i].key < bb[j].key)) {
+      out[n] = a[i++];
+    } else if (i == used || a[i].key > bb[j].key) {
+      out[n] = bb[j++];
+    } else {
+      const map_words x = load_map(a[i]), y = load_map(bb[j]);
+      out[n].key = a[i].key;
+      store_map(out[n], {{x.w[0] | y.w[0], x.w[1] | y.w[1], x.w[2] | y.w[2], x.w[3] | y.w[3]}});
+      ++i;
+      ++j;
+    }
+    ++n;
+  }
+  buffer.swap(merged);
+  used = n;
+  compact();
+}
+
+bool tnumbrelle::is_subset_of(const tnumbrelle& b) const {
+  bool result = used <= b.used;
+  std::int32_t j = 0;
+  for (std::int32_t i = 0; result && i < used; ++i) {
+    while (j < b.used && b.buffer[j].key < buffer[i].key) ++j;
+    result = j < b.used && b.buffer[j].key == buffer[i].key && detail::map_contained(buffer[i], b.buffer[j]);
+  }
+  return result;
+}
+
+bool tnumbrelle::is_superset_of(const tnumbrelle& b) const {
+  bool result = used >= b.used;
+  std::int32_t i = 0;
+  for (std::int32_t j = 0; result && j < b.used; ++j) {
+    while (i < used && buffer[i].key < b.buffer[j].key) ++i;
+    result = i < used && buffer[i].key == b.buffer[j].key && detail::map_contained(b.buffer[j], buffer[i]);
+  }
+  return result;
+}
+
+// Sets without empty blocks and with ascending keys have identical block arrays exactly when they are
+// equal, so comparing position by position is exact.
+bool tnumbrelle::equals(const tnumbrelle& b) const {
+  bool result = used == b.used;
+  for (std::int32_t p = 0; result && p < used; ++p) {
+    result = buffer[p].key == b.buffer[p].key && detail::map_equal(buffer[p], b.buffer[p]);
+  }
+  return result;
+}
+
+}  // namespace intset

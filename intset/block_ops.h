@@ -1,0 +1,71 @@
+// The 256-bit member map of a block handled as four 64-bit words. Word w holds map bytes 8w..8w+7 with
+// byte 8w as its lowest byte, so bit b of the word (0..63) is value bit 64w + b on every host.
+#ifndef INTSET_BLOCK_OPS_H_
+#define INTSET_BLOCK_OPS_H_
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "intset/tnumbrelle.h"
+
+namespace intset::detail {
+
+inline std::uint64_t load_word(const std::uint8_t* bytes) noexcept {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+inline void store_word(std::uint8_t* bytes, std::uint64_t word) noexcept {
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  std::memcpy(bytes, &word, 8);
+}
+
+struct map_words {
+  std::uint64_t w[4];
+};
+
+inline map_words load_map(const tblock& block) noexcept {
+  return {{load_word(block.bits), load_word(block.bits + 8), load_word(block.bits + 16),
+           load_word(block.bits + 24)}};
+}
+
+inline void store_map(tblock& block, const map_words& map) noexcept {
+  for (int i = 0; i < 4; ++i) store_word(block.bits + 8 * i, map.w[i]);
+}
+
+inline bool map_is_empty(const map_words& map) noexcept {
+  return (map.w[0] | map.w[1] | map.w[2] | map.w[3]) == 0;
+}
+
+inline int map_popcount(const tblock& block) noexcept {
+  const map_words map = load_map(block);
+  return std::popcount(map.w[0]) + std::popcount(map.w[1]) + std::popcount(map.w[2]) +
+         std::popcount(map.w[3]);
+}
+
+// Whether every member bit of `a` is also set in `b`.
+inline bool map_contained(const tblock& a, const tblock& b) noexcept {
+  const map_words x = load_map(a), y = load_map(b);
+  return ((x.w[0] & ~y.w[0]) | (x.w[1] & ~y.w[1]) | (x.w[2] & ~y.w[2]) | (x.w[3] & ~y.w[3])) == 0;
+}
+
+inline bool map_equal(const tblock& a, const tblock& b) noexcept {
+  return std::memcmp(a.bits, b.bits, sizeof a.bits) == 0;
+}
+
+// The smallest set bit at position >= from (0..255) in the block's map, or 256 when there is none.
+inline int next_set_bit(const tblock& block, int from) noexcept {
+  for (int w = from >> 6; w < 4; ++w) {
+    std::uint64_t word = load_word(block.bits + 8 * w);
+    if (w == from >> 6) word &= ~std::uint64_t{0} << (from & 63);
+    if (word != 0) return 64 * w + std::countr_zero(word);
+  }
+  return 256;
+}
+
+}  // namespace intset::detail
+
+#endif  // INTSET_BLOCK_OPS_H_

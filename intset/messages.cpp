@@ -1,0 +1,24 @@
+#include "intset/messages.h"
+
+namespace intset::messages {
+
+// --- Translatable texts ---------------------------------------------------------------------------------
+const char* const out_of_memory = "Out of memory";
+const char* const too_many_members = "The set has more than 2147483647 members";
+// --------------------------------------------------------------------------------------------------------
+
+std::string format_message(std::string_view pattern, std::initializer_list<std::string_view> args) {
+  std::string text;
+  auto arg = args.begin();
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' && arg != args.end()) {
+      text += *arg++;
+      ++i;
+    } else {
+      text += pattern[i];
+    }
+  }
+  return text;
+}
+
+}  // namespace intset::messages

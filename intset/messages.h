@@ -1,0 +1,20 @@
+// The user-visible texts of the library, kept apart from the code so that they can be translated in one
+// place. Texts with %s placeholders are filled in by format_message().
+#ifndef INTSET_MESSAGES_H_
+#define INTSET_MESSAGES_H_
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace intset::messages {
+
+extern const char* const out_of_memory;
+extern const char* const too_many_members;
+
+// Replaces each "%s" in `pattern` by the next argument, in order.
+std::string format_message(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+}  // namespace intset::messages
+
+#endif  // INTSET_MESSAGES_H_

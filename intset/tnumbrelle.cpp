@@ -1,0 +1,372 @@
+// tnumbrelle: storage, single values, counting and enumeration.
+#include "intset/tnumbrelle.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "intset/allocation.h"
+#include "intset/block_ops.h"
+
+namespace intset {
+
+using detail::load_map;
+using detail::map_words;
+using detail::store_map;
+
+namespace {
+
+constexpr std::int32_t kGrowth = 32;        // blocks added when a full buffer needs one more
+constexpr std::int32_t kShrinkSlack = 128;  // free blocks at which the buffer is trimmed
+
+// Value decomposition: the key is the value shifted right arithmetically by 8, the bit its low 8 bits.
+constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
+constexpr std::uint8_t bit_of(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
+// key * 256 + bit without overflow, also for the lowest and highest keys.
+constexpr std::int32_t value_of(std::int32_t key, int bit) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) << 8 | static_cast<std::uint32_t>(bit));
+}
+
+bool test_bit(const tblock& block, std::uint8_t bit) { return (block.bits[bit >> 3] >> (bit & 7)) & 1; }
+void set_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] |= std::uint8_t(1u << (bit & 7)); }
+void clear_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] &= std::uint8_t(~(1u << (bit & 7))); }
+
+// Whether the block's map holds this bit and no other.
+bool only_bit(const tblock& block, std::uint8_t bit) {
+  map_words map = load_map(block);
+  map.w[bit >> 6] ^= std::uint64_t{1} << (bit & 63);
+  return detail::map_is_empty(map);
+}
+
+}  // namespace
+
+// --- tbuffer ------------------------------------------------------------------------------------------
+
+void* detail::reallocate(void* memory, std::size_t bytes) noexcept {
+  if (allocations_before_failure == 0) return nullptr;
+  if (allocations_before_failure > 0) --allocations_before_failure;
+  return std::realloc(memory, bytes);
+}
+
+tbuffer::~tbuffer() { release(); }
+
+tbuffer::tbuffer(tbuffer&& other) noexcept { swap(other); }
+
+tbuffer& tbuffer::operator=(tbuffer&& other) noexcept {
+  tbuffer(std::move(other)).swap(*this);
+  return *this;
+}
+
+void tbuffer::resize(std::int32_t length) {
+  if (length == length_) return;
+  if (length <= 0) {
+    release();
+    return;
+  }
+  void* memory = detail::reallocate(blocks_, static_cast<std::size_t>(length) * sizeof(tblock));
+  if (memory == nullptr) throw EOutOfMemory();
+  blocks_ = static_cast<tblock*>(memory);
+  length_ = length;
+}
+
+void tbuffer::release() noexcept {
+  std::free(blocks_);
+  blocks_ = nullptr;
+  length_ = 0;
+}
+
+void tbuffer::swap(tbuffer& other) noexcept {
+  std::swap(blocks_, other.blocks_);
+  std::swap(length_, other.length_);
+}
+
+// --- Life cycle ---------------------------------------------------------------------------------------
+
+tnumbrelle::tnumbrelle() { clear(); }
+
+tnumbrelle::~tnumbrelle() { clear(); }
+
+void tnumbrelle::clear() {
+  used = 0;
+  buffer.release();
+  cur_block = -1;
+}
+
+void tnumbrelle::assign(const tnumbrelle& source) {
+  if (&source == this) return;  // copying the blocks onto themselves would change nothing
+  used = source.used;
+  try {
+    if (buffer.length() != source.buffer.length()) {
+      buffer.release();  // the old blocks are overwritten anyway: do not let realloc copy them
+      buffer.resize(source.buffer.length());
+    }
+  } catch (...) {
+    clear();
+    throw;
+  }
+  if (used > 0) std::memcpy(buffer.data(), source.buffer.data(), std::size_t(used) * sizeof(tblock));
+}
+
+// --- Single values ------------------------------------------------------------------------------------
+
+// Binary search for the block of `value`'s key; when absent, `position` is where it has to be inserted.
+tnumbrelle::location tnumbrelle::locate(std::int32_t value) const {
+  location at{false, 0, key_of(value), bit_of(value)};
+  if (used > 0) {
+    std::int32_t lo = 0, hi = used - 1;
+    for (;;) {
+      if (buffer[lo].key >= at.key) {
+        at.position = lo;
+        break;
+      }
+      if (buffer[hi].key == at.key) {
+        at.position = hi;
+        break;
+      }
+      if (buffer[hi].key < at.key) {
+        at.position = hi + 1;
+        break;
+      }
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      if (buffer[mid].key < at.key) {
+        lo = mid + 1;
+      } else {
+        hi = mid - 1;
+      }
+    }
+  }
+  at.found = at.position < used && buffer[at.position].key == at.key;
+  return at;
+}
+
+void tnumbrelle::include(std::int32_t value) {
+  const location at = locate(value);
+  if (at.found) {
+    set_bit(buffer[at.position], at.bit);
+    return;
+  }
+  if (buffer.length() == used) buffer.resize(buffer.length() + kGrowth);
+  tblock* blocks = buffer.data();
+  std::memmove(blocks + at.position + 1, blocks + at.position,
+               std::size_t(used - at.position) * sizeof(tblock));
+  ++used;
+  tblock& block = blocks[at.position];
+  block.key = at.key;
+  std::memset(block.bits, 0, sizeof block.bits);
+  set_bit(block, at.bit);
+}
+
+void tnumbrelle::exclude(std::int32_t value) {
+  const location at = locate(value);
+  if (!at.found) return;
+  tblock& block = buffer[at.position];
+  if (!only_bit(block, at.bit)) {
+    clear_bit(block, at.bit);
+    return;
+  }
+  tblock* blocks = buffer.data();
+  std::memmove(blocks + at.position, blocks + at.position + 1,
+               std::size_t(used - at.position - 1) * sizeof(tblock));
+  --used;
+  if (buffer.length() - used >= kShrinkSlack) buffer.resize(used);
+}
+
+void tnumbrelle::invert(std::int32_t value) {
+  if (contains(value)) {
+    exclude(value);
+  } else {
+    include(value);
+  }
+}
+
+bool tnumbrelle::contains(std::int32_t value) const {
+  const location at = locate(value);
+  return at.found && test_bit(buffer[at.position], at.bit);
+}
+
+void tnumbrelle::include_one_by_one(std::span<const std::int32_t> values) {
+  for (const std::int32_t value : values) include(value);
+}
+
+namespace {
+
+// Sorts values by block key (not within a block, which the merge does not need): two stable passes of a
+// radix sort over the 24 key bits, with the sign bit flipped so that unsigned order is signed order.
+void sort_by_key(std::vector<std::uint32_t>& values) {
+  constexpr std::size_t kSmall = 2048;
+  for (auto& v : values) v ^= 0x80000000u;
+  if (values.size() < kSmall) {
+    std::sort(values.begin(), values.end());
+  } else {
+    std::vector<std::uint32_t> scratch(values.size());
+    std::vector<std::size_t> low(4097, 0), high(4097, 0);
+    for (const std::uint32_t v : values) {
+      ++low[((v >> 8) & 0xFFF) + 1];
+      ++high[(v >> 20) + 1];
+    }
+    for (std::size_t i = 1; i <= 4096; ++i) {
+      low[i] += low[i - 1];
+      high[i] += high[i - 1];
+    }
+    for (const std::uint32_t v : values) scratch[low[(v >> 8) & 0xFFF]++] = v;
+    for (const std::uint32_t v : scratch) values[high[v >> 20]++] = v;
+  }
+  for (auto& v : values) v ^= 0x80000000u;
+}
+
+bool strictly_ascending(std::span<const tblock> blocks) {
+  for (std::size_t i = 1; i < blocks.size(); ++i) {
+    if (blocks[i - 1].key >= blocks[i].key) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// One pass instead of one include() per value: sort a copy of the values by key, count the keys that need
+// a new block, grow the buffer once to the capacity the one-by-one loop would reach (it grows by 32 only
+// when full), then merge the new blocks in from the back. A block array out of key order (only a loaded
+// file can bring one) or a failed allocation takes the one-by-one loop, which defines the result.
+void tnumbrelle::include_array(std::span<const std::int32_t> values) {
+  if (values.empty()) return;
+  if (!strictly_ascending(blocks())) {
+    include_one_by_one(values);
+    return;
+  }
+  std::vector<std::uint32_t> sorted;
+  try {
+    sorted.assign(values.begin(), values.end());
+    sort_by_key(sorted);
+  } catch (const std::bad_alloc&) {
+    include_one_by_one(values);
+    return;
+  }
+  const auto key_at = [&](std::size_t v) { return key_of(static_cast<std::int32_t>(sorted[v])); };
+  const std::size_t n = sorted.size();
+
+  std::int64_t fresh = 0;
+  for (std::size_t v = 0, i = 0; v < n;) {
+    const std::int32_t key = key_at(v);
+    while (i < std::size_t(used) && buffer[std::int32_t(i)].key < key) ++i;
+    if (i == std::size_t(used) || buffer[std::int32_t(i)].key != key) ++fresh;
+    while (v < n && key_at(v) == key) ++v;
+  }
+  const std::int64_t final_used = used + fresh;
+  std::int64_t final_capacity = buffer.length();
+  if (final_used > final_capacity)
+    final_capacity += (final_used - final_capacity + kGrowth - 1) / kGrowth * kGrowth;
+  try {
+    buffer.resize(static_cast<std::int32_t>(final_capacity));
+  } catch (const EOutOfMemory&) {
+    include_one_by_one(values);
+    return;
+  }
+
+  tblock* blocks = buffer.data();
+  std::int64_t i = used - 1, w = final_used - 1, v = std::int64_t(n) - 1;
+  while (v >= 0) {
+    const std::int32_t key = key_at(std::size_t(v));
+    map_words add{};
+    for (; v >= 0 && key_at(std::size_t(v)) == key; --v) {
+      const std::uint8_t bit = bit_of(static_cast<std::int32_t>(sorted[std::size_t(v)]));
+      add.w[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    }
+    while (i >= 0 && blocks[i].key > key) blocks[w--] = blocks[i--];
+    if (i >= 0 && blocks[i].key == key) {
+      const map_words old = load_map(blocks[i--]);
+      for (int k = 0; k < 4; ++k) add.w[k] |= old.w[k];
+    }
+    blocks[w].key = key;
+    store_map(blocks[w--], add);
+  }
+  used = static_cast<std::int32_t>(final_used);
+}
+
+// --- Counting and enumeration -------------------------------------------------------------------------
+
+std::int32_t tnumbrelle::count() const {
+  std::int64_t total = 0;
+  for (std::int32_t i = 0; i < used; ++i) total += detail::map_popcount(buffer[i]);
+  if (total > std::numeric_limits<std::int32_t>::max()) throw ETooManyMembers();
+  return static_cast<std::int32_t>(total);
+}
+
+bool tnumbrelle::is_empty() const { return used == 0; }
+
+bool tnumbrelle::first(std::int32_t& value) {
+  cur_block = 0;
+  cur_bit = 0;
+  return next(value);
+}
+
+// Jumps straight to the next set bit, leaving the cursor exactly where a scan that advances one bit at a
+// time would: on the member found, or on bit 0 of block `used` when there is none.
+bool tnumbrelle::next(std::int32_t& value) {
+  if (cur_block == -1) return false;
+  bool found = false;
+  while (cur_block < used) {
+    const int bit = detail::next_set_bit(buffer[cur_block], cur_bit);
+    if (bit < 256) {
+      cur_bit = static_cast<std::uint8_t>(bit);
+      found = true;
+      break;
+    }
+    ++cur_block;
+    cur_bit = 0;
+  }
+  if (found) value = value_of(buffer[cur_block].key, cur_bit);
+  if (cur_bit == 255) {
+    ++cur_block;
+    cur_bit = 0;
+  } else {
+    ++cur_bit;
+  }
+  if (cur_block >= used) cur_block = -1;
+  return found;
+}
+
+// Fills the array straight from the blocks, then leaves the cursor where first() and next() until false
+// would have left it.
+tarrayofinteger tnumbrelle::to_array() {
+  tarrayofinteger members;
+  try {
+    members.resize(static_cast<std::size_t>(count()));
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+  std::int32_t* out = members.data();
+  for (std::int32_t i = 0; i < used; ++i) {
+    const tblock& block = buffer[i];
+    const std::int32_t base = value_of(block.key, 0);
+    for (int w = 0; w < 4; ++w) {
+      for (std::uint64_t word = detail::load_word(block.bits + 8 * w); word != 0; word &= word - 1) {
+        *out++ = base + 64 * w + std::countr_zero(word);
+      }
+    }
+  }
+  const bool ends_on_last_bit = used > 0 && test_bit(buffer[used - 1], 255);
+  cur_block = -1;
+  cur_bit = ends_on_last_bit ? 0 : 1;
+  return members;
+}
+
+// --- Capacity -----------------------------------------------------------------------------------------
+
+// Trims or grows the buffer after an operation that shrank `used` or set it directly: with less than
+// zero or 128 or more free blocks, the capacity becomes `used` rounded up to a multiple of 32.
+void tnumbrelle::compact() {
+  const std::int64_t slack = std::int64_t(buffer.length()) - used;
+  if (slack >= 0 && slack < kShrinkSlack) return;
+  const std::int64_t rounded = (std::int64_t(used) + kGrowth - 1) / kGrowth * kGrowth;
+  try {
+    if (rounded > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
+    buffer.resize(static_cast<std::int32_t>(rounded));
+  } catch (...) {
+    if (buffer.length() < used) clear();
+    throw;
+  }
+}
+
+}  // namespace intset

@@ -1,0 +1,149 @@
+// tnumbrelle: a set of 32-bit signed integers, from -2147483648 to 2147483647.
+//
+// Every value v is split into a block key (v >> 8, arithmetic) and a bit (the low 8 bits of v). The set
+// keeps one 36-byte block (key + 256-bit member map) per occupied 256-value range, in one array sorted by
+// key, so memory grows with the number of occupied blocks (36 bytes each plus up to 32 blocks of growth
+// slack), not with the spread of the values. Lookups are a binary search over the blocks; adding or removing
+// a whole block moves the blocks after it. The algebra walks both block arrays once, linear in blocks.
+//
+// A set is used from one thread at a time. Even the reading operations first() and next() write the set's
+// enumeration cursor, which is shared by everyone who enumerates the set. Errors are raised as
+// intset::Exception subclasses; see exceptions.h.
+#ifndef INTSET_TNUMBRELLE_H_
+#define INTSET_TNUMBRELLE_H_
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "intset/exceptions.h"
+
+namespace intset {
+
+// One occupied 256-value range: value key * 256 + 8 * i + j is a member exactly when bit j of bits[i] is set.
+struct tblock {
+  std::int32_t key;
+  std::uint8_t bits[32];
+};
+static_assert(sizeof(tblock) == 36, "tblock is stored verbatim in files and must have no padding");
+
+// A growable array of 32-bit signed integers, as to_array() produces and include_array() consumes.
+using tarrayofinteger = std::vector<std::int32_t>;
+
+// The block array of a set: `length()` slots that all exist; the set uses only its first `used` ones.
+// Kept in realloc-able storage so that growing a large set stays cheap.
+class tbuffer {
+ public:
+  tbuffer() noexcept = default;
+  ~tbuffer();
+  tbuffer(tbuffer&& other) noexcept;
+  tbuffer& operator=(tbuffer&& other) noexcept;
+  tbuffer(const tbuffer&) = delete;
+  tbuffer& operator=(const tbuffer&) = delete;
+
+  std::int32_t length() const noexcept { return length_; }
+  tblock* data() noexcept { return blocks_; }
+  const tblock* data() const noexcept { return blocks_; }
+  tblock& operator[](std::int32_t i) noexcept { return blocks_[i]; }
+  const tblock& operator[](std::int32_t i) const noexcept { return blocks_[i]; }
+
+  // Sets the length, keeping the first min(old, new) slots. Raises EOutOfMemory and keeps the old
+  // contents when memory cannot be had. Length 0 releases the storage.
+  void resize(std::int32_t length);
+  // Frees the storage; the length becomes 0.
+  void release() noexcept;
+  void swap(tbuffer& other) noexcept;
+
+ private:
+  tblock* blocks_ = nullptr;
+  std::int32_t length_ = 0;
+};
+
+class tnumbrelle {
+ public:
+  // An empty set with no buffer and no enumeration in progress.
+  tnumbrelle();
+  virtual ~tnumbrelle();
+  tnumbrelle(const tnumbrelle&) = delete;  // copies only through assign
+  tnumbrelle& operator=(const tnumbrelle&) = delete;
+
+  // --- Storage and single values -------------------------------------------------------------------
+
+  // Empties the set, releases the buffer (capacity 0) and ends any enumeration.
+  void clear();
+  // Makes this set an exact copy of `source`: its members, block count and capacity (not its cursor).
+  // O(blocks). On EOutOfMemory this set is left empty and the error raised again. `source` may be *this.
+  void assign(const tnumbrelle& source);
+  // Adds `value`; no effect if it is already a member. O(log blocks), plus moving the later blocks when
+  // a new block is needed; a full buffer grows by exactly 32 blocks. EOutOfMemory leaves the set unchanged.
+  void include(std::int32_t value);
+  // Adds every value of `values`, leaving exactly the blocks and capacity that include() one by one would.
+  // O(n log n + blocks). If memory runs out, values before the failing one may stay included.
+  void include_array(std::span<const std::int32_t> values);
+  // Removes `value`; no effect if it is not a member. Removing a block's last member removes the block,
+  // and the buffer then shrinks to exactly the block count once 128 or more slots are free.
+  void exclude(std::int32_t value);
+  // Removes `value` if it is a member, otherwise adds it.
+  void invert(std::int32_t value);
+  // Whether `value` is a member. O(log blocks).
+  bool contains(std::int32_t value) const;
+  // The number of members. O(blocks). Raises ETooManyMembers above 2147483647.
+  std::int32_t count() const;
+  // True exactly when the set uses no block.
+  bool is_empty() const;
+
+  // --- Enumeration through the set's own cursor ----------------------------------------------------
+
+  // Starts an enumeration: stores the smallest member in `value` and returns true, or returns false on an
+  // empty set. `value` is written only when the result is true.
+  bool first(std::int32_t& value);
+  // Stores the next member in ascending order and returns true; returns false once the members are
+  // exhausted, and always before first(). Changing the set during an enumeration is not supported.
+  bool next(std::int32_t& value);
+  // All members in ascending order. O(blocks). Ends any enumeration in progress. Raises EOutOfMemory
+  // (set unchanged) or ETooManyMembers.
+  tarrayofinteger to_array();
+
+  // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
+
+  // A := A intersected with B, in place. O(blocks of A + B). The cursor is not reset.
+  void intersect(const tnumbrelle& b);
+  // A := A united with B, merged into a new buffer of A.used + B.used blocks. O(blocks of A + B).
+  // EOutOfMemory leaves A unchanged.
+  void unite(const tnumbrelle& b);
+  // A := A without the members of B, in place. O(blocks of A + B).
+  void subtract(const tnumbrelle& b);
+  // Whether every member of A is a member of B. O(blocks of A + B).
+  bool is_subset_of(const tnumbrelle& b) const;
+  // Whether every member of B is a member of A. O(blocks of A + B).
+  bool is_superset_of(const tnumbrelle& b) const;
+  // Whether A and B have the same members. O(blocks).
+  bool equals(const tnumbrelle& b) const;
+
+  // --- Inspection ----------------------------------------------------------------------------------
+
+  // The buffer's length in blocks (used blocks plus slack).
+  std::int32_t capacity() const { return buffer.length(); }
+  // The blocks in use, sorted by key.
+  std::span<const tblock> blocks() const { return {buffer.data(), static_cast<std::size_t>(used)}; }
+
+ private:
+  struct location {
+    bool found;
+    std::int32_t position;
+    std::int32_t key;
+    std::uint8_t bit;
+  };
+  location locate(std::int32_t value) const;
+  void compact();
+  void include_one_by_one(std::span<const std::int32_t> values);
+
+  tbuffer buffer;
+  std::int32_t used = 0;
+  std::int32_t cur_block = -1;
+  std::uint8_t cur_bit = 0;
+};
+
+}  // namespace intset
+
+#endif  // INTSET_TNUMBRELLE_H_

@@ -1,0 +1,241 @@
+// Randomized differential checks of tnumbrelle against std::set<std::int32_t>, and of its enumeration
+// cursor against a model that advances one bit at a time.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <random>
+
+#include "set_helpers.h"
+
+namespace {
+
+using namespace testing_helpers;
+
+// Values drawn from shapes that stress different paths: a few dense blocks, negatives around zero, block
+// boundaries, both ends of the range, and the whole range.
+class value_source {
+ public:
+  explicit value_source(std::uint32_t seed) : rng_(seed) {}
+  std::int32_t operator()() {
+    switch (pick(6)) {
+      case 0:
+        return static_cast<std::int32_t>(pick(1024)) - 512;
+      case 1:
+        return static_cast<std::int32_t>(pick(8)) * 256 + static_cast<std::int32_t>(pick(3)) - 1;
+      case 2:
+        return kMin + static_cast<std::int32_t>(pick(600));
+      case 3:
+        return kMax - static_cast<std::int32_t>(pick(600));
+      case 4:
+        return static_cast<std::int32_t>(pick(200000)) - 100000;
+      default:
+        return static_cast<std::int32_t>(rng_());
+    }
+  }
+  std::uint32_t pick(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng_); }
+
+ private:
+  std::mt19937 rng_;
+};
+
+void expect_matches(tnumbrelle& set, const std::set<std::int32_t>& model) {
+  const auto expected = as_vector(model);
+  ASSERT_EQ(set.to_array(), expected);
+  ASSERT_EQ(set.count(), static_cast<std::int32_t>(model.size()));
+  ASSERT_EQ(set.is_empty(), model.empty());
+  const auto blocks = set.blocks();
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    if (i > 0) {
+      ASSERT_LT(blocks[i - 1].key, blocks[i].key);
+    }
+    ASSERT_TRUE(std::any_of(std::begin(blocks[i].bits), std::end(blocks[i].bits), [](auto b) { return b; }));
+  }
+  ASSERT_LE(blocks.size(), static_cast<std::size_t>(set.capacity()));
+}
+
+bool model_subset(const std::set<std::int32_t>& a, const std::set<std::int32_t>& b) {
+  return std::includes(b.begin(), b.end(), a.begin(), a.end());
+}
+
+TEST(Differential, MixedOperationsAgreeWithStdSet) {
+  value_source next_value(20261208);
+  tnumbrelle sets[2];
+  std::set<std::int32_t> models[2];
+  for (int step = 0; step < 6000; ++step) {
+    const int x = static_cast<int>(next_value.pick(2)), y = 1 - x;
+    tnumbrelle& a = sets[x];
+    std::set<std::int32_t>& ma = models[x];
+    const std::int32_t v = next_value();
+    switch (next_value.pick(16)) {
+      case 0:
+      case 1:
+      case 2:
+      case 3:
+        a.include(v);
+        ma.insert(v);
+        break;
+      case 4:
+      case 5: {
+        // Exclude a member as often as a non-member.
+        const std::int32_t target =
+            ma.empty() || next_value.pick(2)
+                ? v
+                : *std::next(ma.begin(), next_value.pick(static_cast<std::uint32_t>(ma.size())));
+        a.exclude(target);
+        ma.erase(target);
+        break;
+      }
+      case 6:
+        a.invert(v);
+        if (!ma.erase(v)) ma.insert(v);
+        break;
+      case 7:
+        ASSERT_EQ(a.contains(v), ma.count(v) == 1);
+        break;
+      case 8: {
+        std::vector<std::int32_t> values(next_value.pick(300));
+        for (auto& value : values) value = next_value();
+        tnumbrelle loop;
+        loop.assign(a);
+        for (const std::int32_t value : values) loop.include(value);
+        a.include_array(values);
+        ASSERT_TRUE(same_layout(a, loop)) << "step " << step;
+        ma.insert(values.begin(), values.end());
+        break;
+      }
+      case 9:
+        a.intersect(sets[y]);
+        std::erase_if(ma, [&](std::int32_t m) { return !models[y].count(m); });
+        break;
+      case 10:
+        a.unite(sets[y]);
+        ma.insert(models[y].begin(), models[y].end());
+        break;
+      case 11:
+        a.subtract(sets[y]);
+        for (const std::int32_t m : models[y]) ma.erase(m);
+        break;
+      case 12:
+        ASSERT_EQ(a.is_subset_of(sets[y]), model_subset(ma, models[y]));
+        ASSERT_EQ(a.is_superset_of(sets[y]), model_subset(models[y], ma));
+        ASSERT_EQ(a.equals(sets[y]), ma == models[y]);
+        break;
+      case 13:
+        if (next_value.pick(20) == 0) {
+          a.clear();
+          ma.clear();
+        }
+        break;
+      case 14:
+        if (next_value.pick(4) == 0) {
+          a.assign(sets[y]);
+          ma = models[y];
+        }
+        break;
+      default:
+        ASSERT_EQ(enumerate(a), as_vector(ma));
+        break;
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_matches(a, ma)) << "step " << step;
+  }
+}
+
+TEST(Differential, SelfAliasingAgreesWithStdSet) {
+  value_source next_value(7);
+  for (int round = 0; round < 50; ++round) {
+    tnumbrelle a;
+    std::vector<std::int32_t> values(next_value.pick(500));
+    for (auto& value : values) value = next_value();
+    a.include_array(values);
+    const std::set<std::int32_t> model(values.begin(), values.end());
+    a.unite(a);
+    expect_matches(a, model);
+    a.intersect(a);
+    expect_matches(a, model);
+    ASSERT_TRUE(a.is_subset_of(a) && a.is_superset_of(a) && a.equals(a));
+    a.subtract(a);
+    expect_matches(a, {});
+  }
+}
+
+TEST(Differential, IncludeArrayOfLargeUnsortedInputMatchesTheLoop) {
+  value_source next_value(99);
+  for (const std::size_t size : {1u, 2047u, 2048u, 20000u}) {
+    std::vector<std::int32_t> values(size);
+    for (auto& value : values) value = next_value();
+    tnumbrelle bulk, loop;
+    bulk.include(0);
+    loop.include(0);
+    bulk.include_array(values);
+    for (const std::int32_t value : values) loop.include(value);
+    ASSERT_TRUE(same_layout(bulk, loop)) << "size " << size;
+  }
+}
+
+// The enumeration cursor as a scan that advances one bit at a time, over the set's current blocks.
+struct reference_cursor {
+  std::int64_t block = -1;
+  int bit = 0;
+
+  void advance() {
+    if (bit == 255) {
+      ++block;
+      bit = 0;
+    } else {
+      ++bit;
+    }
+  }
+  bool next(const tnumbrelle& set, std::int32_t& value) {
+    const auto blocks = set.blocks();
+    const auto used = static_cast<std::int64_t>(blocks.size());
+    if (block == -1) return false;
+    while (block < used && !((blocks[block].bits[bit / 8] >> (bit % 8)) & 1)) advance();
+    const bool found = block < used;
+    if (found) value = static_cast<std::int32_t>(std::int64_t{blocks[block].key} * 256 + bit);
+    advance();
+    if (block >= used) block = -1;
+    return found;
+  }
+  bool first(const tnumbrelle& set, std::int32_t& value) {
+    block = 0;
+    bit = 0;
+    return next(set, value);
+  }
+};
+
+TEST(Differential, CursorMovesLikeAOneBitScanEvenWhenTheSetChanges) {
+  value_source next_value(4242);
+  tnumbrelle set;
+  reference_cursor model;
+  for (int step = 0; step < 20000; ++step) {
+    std::int32_t got = 0, want = 0;
+    switch (next_value.pick(8)) {
+      case 0:
+        ASSERT_EQ(set.first(got), model.first(set, want));
+        ASSERT_EQ(got, want);
+        break;
+      case 1:
+        set.include(next_value());
+        break;
+      case 2:
+        set.exclude(next_value());
+        break;
+      case 3:
+        if (next_value.pick(30) == 0) {
+          set.to_array();
+          std::int32_t ignored = 0;
+          for (bool more = model.first(set, ignored); more; more = model.next(set, ignored)) {
+          }
+        }
+        break;
+      default: {
+        const bool got_more = set.next(got), want_more = model.next(set, want);
+        ASSERT_EQ(got_more, want_more) << "step " << step;
+        ASSERT_EQ(got, want) << "step " << step;
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+// Small helpers shared by the set tests: build sets from value lists and read them back.
+#ifndef TESTS_SET_HELPERS_H_
+#define TESTS_SET_HELPERS_H_
+
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "intset/tnumbrelle.h"
+
+namespace testing_helpers {
+
+using intset::tarrayofinteger;
+using intset::tnumbrelle;
+
+constexpr std::int32_t kMin = INT32_MIN;
+constexpr std::int32_t kMax = INT32_MAX;
+
+inline std::unique_ptr<tnumbrelle> make_set(std::initializer_list<std::int32_t> values) {
+  auto set = std::make_unique<tnumbrelle>();
+  for (const std::int32_t v : values) set->include(v);
+  return set;
+}
+
+inline std::unique_ptr<tnumbrelle> make_set(const std::vector<std::int32_t>& values) {
+  auto set = std::make_unique<tnumbrelle>();
+  for (const std::int32_t v : values) set->include(v);
+  return set;
+}
+
+// The members through first()/next(), which must agree with to_array().
+inline std::vector<std::int32_t> enumerate(tnumbrelle& set) {
+  std::vector<std::int32_t> out;
+  std::int32_t v = 0;
+  for (bool more = set.first(v); more; more = set.next(v)) out.push_back(v);
+  return out;
+}
+
+inline std::vector<std::int32_t> keys_of(const tnumbrelle& set) {
+  std::vector<std::int32_t> keys;
+  for (const auto& block : set.blocks()) keys.push_back(block.key);
+  return keys;
+}
+
+// Whether two sets have byte-identical block arrays and the same capacity.
+inline bool same_layout(const tnumbrelle& a, const tnumbrelle& b) {
+  if (a.capacity() != b.capacity() || a.blocks().size() != b.blocks().size()) return false;
+  return a.blocks().empty() ||
+         std::memcmp(a.blocks().data(), b.blocks().data(), a.blocks().size_bytes()) == 0;
+}
+
+inline std::vector<std::int32_t> as_vector(const std::set<std::int32_t>& s) { return {s.begin(), s.end()}; }
+
+}  // namespace testing_helpers
+
+#endif  // TESTS_SET_HELPERS_H_

@@ -1,0 +1,332 @@
+// Storage, single values, capacity rules, counting and enumeration of tnumbrelle.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+
+#include "intset/allocation.h"
+#include "set_helpers.h"
+
+namespace {
+
+using namespace testing_helpers;
+using intset::EOutOfMemory;
+using intset::tblock;
+
+const tblock& block_with_key(const tnumbrelle& set, std::int32_t key) {
+  for (const auto& block : set.blocks()) {
+    if (block.key == key) return block;
+  }
+  throw std::runtime_error("no block with that key");
+}
+
+bool bit_set(const tblock& block, int bit) { return (block.bits[bit / 8] >> (bit % 8)) & 1; }
+
+// Makes every block-buffer allocation after the next `successes` fail, for the life of the object.
+class FailingAllocations {
+ public:
+  explicit FailingAllocations(long successes) { intset::detail::allocations_before_failure = successes; }
+  ~FailingAllocations() { intset::detail::allocations_before_failure = -1; }
+};
+
+TEST(ValueDecomposition, MinusOneIsBit255OfBlockMinusOne) {
+  auto set = make_set({-1});
+  ASSERT_EQ(keys_of(*set), (std::vector<std::int32_t>{-1}));
+  EXPECT_TRUE(bit_set(set->blocks()[0], 255));
+  EXPECT_EQ(set->blocks()[0].bits[31], 0x80);
+}
+
+TEST(ValueDecomposition, MinusTwoFiftySixSharesTheBlockOfMinusOne) {
+  auto set = make_set({-1, -256});
+  ASSERT_EQ(keys_of(*set), (std::vector<std::int32_t>{-1}));
+  EXPECT_TRUE(bit_set(set->blocks()[0], 0));
+  set->include(-257);
+  EXPECT_EQ(keys_of(*set), (std::vector<std::int32_t>{-2, -1}));
+  EXPECT_TRUE(bit_set(block_with_key(*set, -2), 255));
+}
+
+TEST(ValueDecomposition, BothEndsOfTheRange) {
+  auto set = make_set({kMax, 0, kMin});
+  EXPECT_EQ(keys_of(*set), (std::vector<std::int32_t>{-8388608, 0, 8388607}));
+  EXPECT_TRUE(bit_set(block_with_key(*set, -8388608), 0));
+  EXPECT_TRUE(bit_set(block_with_key(*set, 8388607), 255));
+  EXPECT_EQ(set->to_array(), (tarrayofinteger{kMin, 0, kMax}));
+  EXPECT_TRUE(set->contains(kMin));
+  EXPECT_TRUE(set->contains(kMax));
+  EXPECT_FALSE(set->contains(kMin + 1));
+  EXPECT_FALSE(set->contains(kMax - 1));
+}
+
+TEST(ValueDecomposition, KeysOnBlockBoundaries) {
+  auto set = make_set({0, 255, 256, -256, -257});
+  EXPECT_EQ(keys_of(*set), (std::vector<std::int32_t>{-2, -1, 0, 1}));
+  EXPECT_EQ(set->to_array(), (tarrayofinteger{-257, -256, 0, 255, 256}));
+}
+
+TEST(SingleValues, AFullBlockIsOneBlockOf256Members) {
+  tnumbrelle set;
+  for (std::int32_t v = 512; v <= 767; ++v) set.include(v);
+  EXPECT_EQ(keys_of(set), (std::vector<std::int32_t>{2}));
+  EXPECT_EQ(set.count(), 256);
+}
+
+TEST(SingleValues, IncludeTwiceKeepsOneMember) {
+  auto set = make_set({12, 12});
+  EXPECT_EQ(set->count(), 1);
+}
+
+TEST(SingleValues, ExcludingANonMemberChangesNothing) {
+  auto set = make_set({1, 300});
+  tnumbrelle before;
+  before.assign(*set);
+  set->exclude(2);       // block exists, bit clear
+  set->exclude(100000);  // no such block
+  set->exclude(-5);      // before every block
+  EXPECT_TRUE(same_layout(*set, before));
+}
+
+TEST(SingleValues, ExcludingTheLastMemberRemovesItsBlock) {
+  auto set = make_set({5, 6, 1000});
+  set->exclude(1000);
+  EXPECT_EQ(keys_of(*set), (std::vector<std::int32_t>{0}));
+  set->exclude(5);
+  set->exclude(6);
+  EXPECT_TRUE(set->is_empty());
+  EXPECT_EQ(set->count(), 0);
+}
+
+TEST(SingleValues, InvertTwiceRestoresTheSet) {
+  auto set = make_set({-7, 3});
+  set->invert(3);
+  EXPECT_FALSE(set->contains(3));
+  set->invert(3);
+  set->invert(kMin);
+  set->invert(kMin);
+  EXPECT_EQ(set->to_array(), (tarrayofinteger{-7, 3}));
+  EXPECT_EQ(keys_of(*set), (std::vector<std::int32_t>{-1, 0}));
+}
+
+TEST(SingleValues, CountCountsMembersNotBlocks) {
+  auto set = make_set({1, 2, 3, 1000});
+  EXPECT_EQ(set->count(), 4);
+  EXPECT_EQ(set->blocks().size(), 2u);
+}
+
+TEST(Capacity, FirstBlockGives32AndThe33rdGives64) {
+  tnumbrelle set;
+  EXPECT_EQ(set.capacity(), 0);
+  set.include(0);
+  EXPECT_EQ(set.capacity(), 32);
+  for (std::int32_t b = 1; b < 32; ++b) set.include(b * 256);
+  EXPECT_EQ(set.capacity(), 32);
+  set.include(32 * 256);
+  EXPECT_EQ(set.capacity(), 64);
+  set.include(32 * 256 + 1);  // same block: no growth
+  EXPECT_EQ(set.capacity(), 64);
+}
+
+TEST(Capacity, ExcludeShrinksToExactlyUsedAt128FreeSlots) {
+  tnumbrelle set;
+  for (std::int32_t b = 0; b < 200; ++b) set.include(b * 256);
+  ASSERT_EQ(set.capacity(), 224);
+  std::int32_t b = 199;
+  for (; b >= 97; --b) {
+    set.exclude(b * 256);
+    ASSERT_EQ(set.capacity(), 224) << "blocks left " << b;
+  }
+  set.exclude(96 * 256);  // 96 used, 128 free
+  EXPECT_EQ(set.capacity(), 96);
+  set.include(5000 * 256);  // full again: grows by 32 from the exact length
+  EXPECT_EQ(set.capacity(), 128);
+}
+
+TEST(Capacity, ClearingAMemberOfABlockNeverShrinks) {
+  tnumbrelle set;
+  for (std::int32_t b = 0; b < 200; ++b) set.include(b * 256);
+  for (std::int32_t b = 0; b < 200; ++b) set.include(b * 256 + 1);
+  for (std::int32_t b = 0; b < 200; ++b) set.exclude(b * 256);
+  EXPECT_EQ(set.capacity(), 224);
+  EXPECT_EQ(set.count(), 200);
+}
+
+TEST(Assign, CopiesMembersBlocksAndCapacity) {
+  tnumbrelle source;
+  for (std::int32_t b = 0; b < 200; ++b) source.include(b * 256 + 7);
+  for (std::int32_t b = 0; b < 90; ++b) source.exclude(b * 256 + 7);  // 110 used, capacity 224
+  ASSERT_EQ(source.capacity(), 224);
+  auto target = make_set({-1, -2, -3});
+  target->assign(source);
+  EXPECT_TRUE(same_layout(*target, source));
+  EXPECT_EQ(target->to_array(), source.to_array());
+}
+
+TEST(Assign, FromItselfChangesNothing) {
+  auto set = make_set({-300, 0, 70000});
+  tnumbrelle before;
+  before.assign(*set);
+  set->assign(*set);
+  EXPECT_TRUE(same_layout(*set, before));
+}
+
+TEST(Assign, FromAnEmptySetEmpties) {
+  auto set = make_set({1, 2});
+  tnumbrelle empty;
+  set->assign(empty);
+  EXPECT_TRUE(set->is_empty());
+  EXPECT_EQ(set->capacity(), 0);
+}
+
+TEST(Clear, ReleasesTheBufferAndEndsEnumeration) {
+  auto set = make_set({1, 2, 3});
+  std::int32_t v = 0;
+  ASSERT_TRUE(set->first(v));
+  set->clear();
+  EXPECT_EQ(set->capacity(), 0);
+  EXPECT_TRUE(set->is_empty());
+  set->include(1);
+  set->include(2);
+  EXPECT_FALSE(set->next(v));  // the cursor was reset, not resumed
+}
+
+TEST(Enumeration, EmptySetHasNoFirst) {
+  tnumbrelle set;
+  std::int32_t v = 42;
+  EXPECT_FALSE(set.first(v));
+  EXPECT_EQ(v, 42);  // written only on success
+  EXPECT_FALSE(set.next(v));
+}
+
+TEST(Enumeration, NextWithoutFirstReturnsFalse) {
+  auto set = make_set({1});
+  std::int32_t v = 0;
+  EXPECT_FALSE(set->next(v));
+}
+
+TEST(Enumeration, OneMemberThenFalseForever) {
+  auto set = make_set({kMax});
+  std::int32_t v = 0;
+  ASSERT_TRUE(set->first(v));
+  EXPECT_EQ(v, kMax);
+  EXPECT_FALSE(set->next(v));
+  EXPECT_FALSE(set->next(v));
+  EXPECT_EQ(v, kMax);
+}
+
+TEST(Enumeration, AscendingWithNegativesFirst) {
+  auto set = make_set({70000, -300, 0, kMin, 255, 256, -1, kMax});
+  EXPECT_EQ(enumerate(*set), (std::vector<std::int32_t>{kMin, -300, -1, 0, 255, 256, 70000, kMax}));
+  EXPECT_EQ(set->to_array(), enumerate(*set));
+}
+
+TEST(Enumeration, ToArrayEndsARunningEnumeration) {
+  auto set = make_set({1, 2, 3});
+  std::int32_t v = 0;
+  ASSERT_TRUE(set->first(v));
+  set->to_array();
+  EXPECT_FALSE(set->next(v));
+}
+
+TEST(Enumeration, AssignLeavesTheCursorWhereItWas) {
+  auto set = make_set({1, 2, 3});
+  auto other = make_set({1, 2, 3, 4, 5});
+  std::int32_t v = 0;
+  ASSERT_TRUE(set->first(v));
+  ASSERT_TRUE(set->next(v));
+  ASSERT_EQ(v, 2);
+  set->assign(*other);
+  ASSERT_TRUE(set->next(v));
+  EXPECT_EQ(v, 3);
+}
+
+TEST(Enumeration, FullBlocksAtBothEnds) {
+  tnumbrelle set;
+  tarrayofinteger expected;
+  for (std::int32_t v = kMin; v < kMin + 256; ++v) expected.push_back(v);
+  for (std::int32_t v = kMax - 255; v < kMax; ++v) expected.push_back(v);
+  expected.push_back(kMax);
+  set.include_array(expected);
+  EXPECT_EQ(enumerate(set), expected);
+  EXPECT_EQ(set.to_array(), expected);
+}
+
+TEST(IncludeArray, EmptySequenceDoesNothing) {
+  tnumbrelle set;
+  set.include_array({});
+  EXPECT_EQ(set.capacity(), 0);
+}
+
+TEST(IncludeArray, ReachesTheCapacityOfTheOneByOneLoop) {
+  // Start from a capacity that is not a multiple of 32: a union sizes its buffer to both block counts.
+  auto bulk_start = make_set({0, 256});
+  auto other = make_set({256, 512});
+  bulk_start->unite(*other);
+  ASSERT_EQ(bulk_start->capacity(), 4);
+  tnumbrelle bulk;
+  bulk.assign(*bulk_start);
+  tnumbrelle loop;
+  loop.assign(bulk);
+  std::vector<std::int32_t> values;
+  for (std::int32_t i = 0; i < 1000; ++i) values.push_back((i * 7919) % 50000 - 25000);
+  bulk.include_array(values);
+  for (const std::int32_t v : values) loop.include(v);
+  EXPECT_TRUE(same_layout(bulk, loop));
+}
+
+TEST(OutOfMemory, IncludeLeavesTheSetUnchanged) {
+  tnumbrelle set;
+  for (std::int32_t b = 0; b < 32; ++b) set.include(b * 256);
+  tnumbrelle before;
+  before.assign(set);
+  FailingAllocations fail(0);
+  EXPECT_THROW(set.include(-1), EOutOfMemory);
+  EXPECT_TRUE(same_layout(set, before));
+  set.include(5);  // no new block needed: no allocation
+  EXPECT_TRUE(set.contains(5));
+}
+
+TEST(OutOfMemory, AssignClearsTheTarget) {
+  tnumbrelle source;
+  for (std::int32_t b = 0; b < 40; ++b) source.include(b * 256);  // capacity 64
+  auto target = make_set({7});                                    // capacity 32
+  FailingAllocations fail(0);
+  try {
+    target->assign(source);
+    FAIL() << "assign succeeded";
+  } catch (const EOutOfMemory& e) {
+    EXPECT_EQ(e.message(), "Out of memory");
+    EXPECT_STREQ(e.what(), "Out of memory");
+  }
+  EXPECT_TRUE(target->is_empty());
+  EXPECT_EQ(target->capacity(), 0);
+}
+
+TEST(OutOfMemory, IncludeArrayFallsBackAndKeepsWhatFitted) {
+  auto set = make_set({0});  // capacity 32, one block used
+  FailingAllocations fail(0);
+  std::vector<std::int32_t> values;
+  for (std::int32_t b = 1; b <= 40; ++b) values.push_back(b * 256);
+  EXPECT_THROW(set->include_array(values), EOutOfMemory);
+  EXPECT_EQ(set->blocks().size(), 32u);  // 31 new blocks fitted before the buffer was full
+  EXPECT_TRUE(set->contains(31 * 256));
+  EXPECT_FALSE(set->contains(32 * 256));
+}
+
+TEST(OutOfMemory, UniteLeavesATheSame) {
+  auto a = make_set({1, 1000});
+  auto b = make_set({2, 5000});
+  FailingAllocations fail(0);
+  EXPECT_THROW(a->unite(*b), EOutOfMemory);
+  EXPECT_EQ(a->to_array(), (tarrayofinteger{1, 1000}));
+}
+
+TEST(OutOfMemory, FailedTrimAfterIntersectKeepsTheSet) {
+  tnumbrelle a;
+  for (std::int32_t b = 0; b < 200; ++b) a.include(b * 256);
+  auto b = make_set({0, 256, 512});
+  FailingAllocations fail(0);
+  EXPECT_THROW(a.intersect(*b), EOutOfMemory);
+  EXPECT_EQ(a.capacity(), 224);  // the trim failed, so the larger buffer stays
+  EXPECT_EQ(a.to_array(), (tarrayofinteger{0, 256, 512}));
+}
+
+}  // namespace
