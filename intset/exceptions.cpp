@@ -12,4 +12,16 @@ EOutOfMemory::EOutOfMemory() : Exception(messages::out_of_memory) {}
 
 ETooManyMembers::ETooManyMembers() : Exception(messages::too_many_members) {}
 
+ENumbrelle::ENumbrelle() : Exception(messages::crc_error) {}
+
+EFOpenError::EFOpenError(const std::string& file_name, const std::string& reason)
+    : Exception(messages::format_message(messages::cannot_open_file, {file_name, reason})) {}
+
+EFCreateError::EFCreateError(const std::string& file_name, const std::string& reason)
+    : Exception(messages::format_message(messages::cannot_create_file, {file_name, reason})) {}
+
+EReadError::EReadError() : Exception(messages::stream_read_error) {}
+
+EWriteError::EWriteError() : Exception(messages::stream_write_error) {}
+
 }  // namespace intset

@@ -31,6 +31,36 @@ class ETooManyMembers : public Exception {
   ETooManyMembers();
 };
 
+// A set file or stream is damaged: keys out of order or a checksum mismatch: "CRC error".
+class ENumbrelle : public Exception {
+ public:
+  ENumbrelle();
+};
+
+// A file cannot be opened for reading: Cannot open file "<absolute name>". <system's text for the error>
+class EFOpenError : public Exception {
+ public:
+  EFOpenError(const std::string& file_name, const std::string& reason);
+};
+
+// A file cannot be created or written: Cannot create file "<absolute name>". <system's text for the error>
+class EFCreateError : public Exception {
+ public:
+  EFCreateError(const std::string& file_name, const std::string& reason);
+};
+
+// A stream ended before the set's data did, or failed while being read: "Stream read error".
+class EReadError : public Exception {
+ public:
+  EReadError();
+};
+
+// A stream refused some of the set's bytes (a full disk, a failed device): "Stream write error".
+class EWriteError : public Exception {
+ public:
+  EWriteError();
+};
+
 }  // namespace intset
 
 #endif  // INTSET_EXCEPTIONS_H_

@@ -5,6 +5,11 @@ namespace intset::messages {
 // --- Translatable texts ---------------------------------------------------------------------------------
 const char* const out_of_memory = "Out of memory";
 const char* const too_many_members = "The set has more than 2147483647 members";
+const char* const crc_error = "CRC error";
+const char* const cannot_open_file = "Cannot open file \"%s\". %s";
+const char* const cannot_create_file = "Cannot create file \"%s\". %s";
+const char* const stream_read_error = "Stream read error";
+const char* const stream_write_error = "Stream write error";
 // --------------------------------------------------------------------------------------------------------
 
 std::string format_message(std::string_view pattern, std::initializer_list<std::string_view> args) {

@@ -11,6 +11,11 @@ namespace intset::messages {
 
 extern const char* const out_of_memory;
 extern const char* const too_many_members;
+extern const char* const crc_error;
+extern const char* const cannot_open_file;    // file name, system's text for the error
+extern const char* const cannot_create_file;  // file name, system's text for the error
+extern const char* const stream_read_error;
+extern const char* const stream_write_error;
 
 // Replaces each "%s" in `pattern` by the next argument, in order.
 std::string format_message(std::string_view pattern, std::initializer_list<std::string_view> args);

@@ -13,6 +13,8 @@
 #define INTSET_TNUMBRELLE_H_
 
 #include <cstdint>
+#include <filesystem>
+#include <iosfwd>
 #include <span>
 #include <vector>
 
@@ -119,6 +121,22 @@ class tnumbrelle {
   bool is_superset_of(const tnumbrelle& b) const;
   // Whether A and B have the same members. O(blocks).
   bool equals(const tnumbrelle& b) const;
+
+  // --- Files and streams: the "NBL1" form is written; it and the older uncompressed form are read ------
+
+  // Writes the set at the stream's position: "NBL1", block count, per block its key, a mask of its
+  // non-zero map bytes and those bytes, then their sum as checksum. Raises EWriteError if the stream fails.
+  void save_to_stream(std::ostream& out) const;
+  // Replaces the contents with the set stored at the stream's position, consuming exactly its bytes.
+  // Raises ENumbrelle ("CRC error") for keys out of order or a checksum mismatch, EReadError for a stream
+  // that ends early; after any error the set is empty. A successful load keeps the enumeration cursor.
+  void load_from_stream(std::istream& in);
+  // Saves to the named file through a temporary file renamed over it, so a failed save leaves an
+  // existing file as it was. Raises EFCreateError when the file cannot be created, EWriteError on failure.
+  void save_to_file(const std::filesystem::path& file_name) const;
+  // Loads the named file as load_from_stream does. Raises EFOpenError, leaving the set unchanged, when the
+  // file cannot be opened.
+  void load_from_file(const std::filesystem::path& file_name);
 
   // --- Inspection ----------------------------------------------------------------------------------
 

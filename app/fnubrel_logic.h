@@ -1,0 +1,85 @@
+// The behaviour of the main window without any GUI toolkit: the two sets A and B, the one-step undo of A,
+// every button command, and the texts of every view element. It reaches the view only through the pure
+// virtual view operations below, which the Qt window implements (and tests implement with a fake view).
+#ifndef APP_FNUBREL_LOGIC_H_
+#define APP_FNUBREL_LOGIC_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "intset/tnumbrelle.h"
+
+// The view elements the logic writes or reads, named after the window's controls.
+enum class view_element {
+  lb_set_a,
+  lb_set_b,
+  st_set_a,
+  st_set_b,
+  ls_subset,
+  ls_superset,
+  ls_equality,
+  ls_empty_a,
+  ls_empty_b
+};
+
+// Text that is not a 32-bit integer was entered.
+class EConvertError : public intset::Exception {
+ public:
+  using intset::Exception::Exception;
+};
+
+class fnubrel_logic {
+ public:
+  virtual ~fnubrel_logic();
+
+  // Window created: both sets and snapshots empty, then the first refresh.
+  void FormCreate();
+  // Window destroyed: releases both sets and both snapshots.
+  void FormDestroy();
+
+  // Button commands. Include and Invert swallow every error; the others let errors escape to the caller,
+  // which shows them. A command refreshes the view only when its operation succeeded.
+  void b_empty_aClick();
+  void b_empty_bClick();
+  void b_include_aClick();
+  void b_include_bClick();
+  void b_exclude_aClick();
+  void b_exclude_bClick();
+  void b_invert_aClick();
+  void b_invert_bClick();
+  void b_undo_aClick();
+  void b_assign_abClick();
+  void b_assign_baClick();
+  void b_intersectionClick();
+  void b_unionClick();
+  void b_differenceClick();
+  void b_load_aClick();
+  void b_load_bClick();
+  void b_save_aClick();
+  void b_save_bClick();
+
+ protected:
+  // Rewrites both lists and headers and the five status texts, then shifts the undo snapshots.
+  void refresh();
+
+  // --- View operations, implemented by the window and by test doubles ---
+  // Replaces every item of lb_set_a or lb_set_b by `items`, in order.
+  virtual void replace_items(view_element list, const std::vector<std::string>& items) = 0;
+  // Sets the text of a header or status element.
+  virtual void set_text(view_element element, const std::string& text) = 0;
+  // The text of the selected item of lb_set_a or lb_set_b, or nullopt when nothing is selected.
+  virtual std::optional<std::string> selected_item(view_element list) = 0;
+  // A modal prompt titled `caption` showing `text` above an empty input line; nullopt on Cancel.
+  virtual std::optional<std::string> prompt(const std::string& caption, const std::string& text) = 0;
+  // The file chosen in the open dialog d_open; nullopt on cancel.
+  virtual std::optional<std::string> choose_open_file() = 0;
+  // The file chosen in the save dialog d_save; nullopt on cancel.
+  virtual std::optional<std::string> choose_save_file() = 0;
+
+  std::unique_ptr<intset::tnumbrelle> set_a, set_b;  // created in FormCreate
+  intset::tarrayofinteger snap_prev, snap_now;
+};
+
+#endif  // APP_FNUBREL_LOGIC_H_
