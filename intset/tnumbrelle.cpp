@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "intset/allocation.h"
 #include "intset/block_ops.h"
@@ -87,6 +88,22 @@ void tbuffer::swap(tbuffer& other) noexcept {
 tnumbrelle::tnumbrelle() { clear(); }
 
 tnumbrelle::~tnumbrelle() { clear(); }
+
+tnumbrelle::tnumbrelle(tnumbrelle&& other) noexcept
+    : buffer(std::move(other.buffer)), used(other.used), cur_block(other.cur_block), cur_bit(other.cur_bit) {
+  other.clear();
+}
+
+tnumbrelle& tnumbrelle::operator=(tnumbrelle&& other) noexcept {
+  if (&other != this) {
+    buffer = std::move(other.buffer);
+    used = other.used;
+    cur_block = other.cur_block;
+    cur_bit = other.cur_bit;
+    other.clear();
+  }
+  return *this;
+}
 
 void tnumbrelle::clear() {
   used = 0;
@@ -350,6 +367,29 @@ tarrayofinteger tnumbrelle::to_array() {
   cur_block = -1;
   cur_bit = ends_on_last_bit ? 0 : 1;
   return members;
+}
+
+// --- Standard iteration -----------------------------------------------------------------------------
+
+tnumbrelle::const_iterator::const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index)
+    : blocks_(blocks), used_(used), index_(index) {
+  settle();
+}
+
+std::int32_t tnumbrelle::const_iterator::operator*() const { return value_of(blocks_[index_].key, bit_); }
+
+tnumbrelle::const_iterator& tnumbrelle::const_iterator::operator++() {
+  ++bit_;
+  settle();
+  return *this;
+}
+
+void tnumbrelle::const_iterator::settle() {
+  for (; index_ < used_; ++index_, bit_ = 0) {
+    if (bit_ < 256) bit_ = detail::next_set_bit(blocks_[index_], bit_);
+    if (bit_ < 256) return;
+  }
+  bit_ = 0;
 }
 
 // --- Capacity -----------------------------------------------------------------------------------------

@@ -12,9 +12,11 @@
 #ifndef INTSET_TNUMBRELLE_H_
 #define INTSET_TNUMBRELLE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <iterator>
 #include <span>
 #include <vector>
 
@@ -68,6 +70,9 @@ class tnumbrelle {
   virtual ~tnumbrelle();
   tnumbrelle(const tnumbrelle&) = delete;  // copies only through assign
   tnumbrelle& operator=(const tnumbrelle&) = delete;
+  // Takes over the other set's blocks, capacity and cursor in O(1); `other` is left empty (as clear()).
+  tnumbrelle(tnumbrelle&& other) noexcept;
+  tnumbrelle& operator=(tnumbrelle&& other) noexcept;
 
   // --- Storage and single values -------------------------------------------------------------------
 
@@ -105,6 +110,47 @@ class tnumbrelle {
   // All members in ascending order. O(blocks). Ends any enumeration in progress. Raises EOutOfMemory
   // (set unchanged) or ETooManyMembers.
   tarrayofinteger to_array();
+
+  // --- Standard iteration, independent of the cursor ------------------------------------------------
+
+  // A forward iterator over the members in ascending order. It never touches the set's enumeration cursor,
+  // so it can run beside first()/next(). Any change to the set invalidates it.
+  class const_iterator {
+   public:
+    using iterator_concept = std::forward_iterator_tag;
+    using iterator_category = std::input_iterator_tag;  // dereferencing yields a value, not a reference
+    using value_type = std::int32_t;
+    using difference_type = std::ptrdiff_t;
+    using reference = std::int32_t;
+    using pointer = void;
+
+    const_iterator() = default;
+    std::int32_t operator*() const;
+    const_iterator& operator++();
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++*this;
+      return before;
+    }
+    friend bool operator==(const const_iterator& a, const const_iterator& b) {
+      return a.index_ == b.index_ && a.bit_ == b.bit_;
+    }
+
+   private:
+    friend class tnumbrelle;
+    const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index);
+    // Moves to the first member at or after (index_, bit_), or to the end.
+    void settle();
+
+    const tblock* blocks_ = nullptr;
+    std::int32_t used_ = 0;
+    std::int32_t index_ = 0;  // == used_ at the end
+    int bit_ = 0;
+  };
+
+  // The smallest member, or end() for an empty set. O(1) for sets without empty blocks.
+  const_iterator begin() const { return {buffer.data(), used, 0}; }
+  const_iterator end() const { return {buffer.data(), used, used}; }
 
   // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
 
