@@ -4,6 +4,7 @@
 #ifndef APP_FNUBREL_LOGIC_H_
 #define APP_FNUBREL_LOGIC_H_
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,7 +37,7 @@ class fnubrel_logic {
 
   // Window created: both sets and snapshots empty, then the first refresh.
   void FormCreate();
-  // Window destroyed: releases both sets and both snapshots.
+  // Window destroyed: releases both sets and both snapshots. The commands below run only between the two.
   void FormDestroy();
 
   // Button commands. Include and Invert swallow every error; the others let errors escape to the caller,
@@ -80,6 +81,19 @@ class fnubrel_logic {
 
   std::unique_ptr<intset::tnumbrelle> set_a, set_b;  // created in FormCreate
   intset::tarrayofinteger snap_prev, snap_now;
+
+ private:
+  // Fills `list` with the members of `set` in ascending order (one walk) and `header` with its size.
+  void show_set(view_element list, view_element header, intset::tnumbrelle& set, const char* name);
+  // Include or Invert: prompts for an integer and applies `operation` to `set`, then refreshes.
+  void prompted_command(intset::tnumbrelle& set, const char* caption,
+                        void (intset::tnumbrelle::*operation)(std::int32_t));
+  // Exclude: removes the value selected in `list` from `set` and refreshes; nothing without a selection.
+  void exclude_selected(view_element list, intset::tnumbrelle& set);
+  // Load: replaces `set` by the file chosen in d_open, then refreshes.
+  void load_into(intset::tnumbrelle& set);
+  // Save: writes `set` to the file chosen in d_save.
+  void save_from(const intset::tnumbrelle& set);
 };
 
 #endif  // APP_FNUBREL_LOGIC_H_

@@ -1,0 +1,206 @@
+#include "app/fnubrel_logic.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <utility>
+
+#include "app/fnubrel_strings.h"
+#include "app/integer_text.h"
+
+using intset::tnumbrelle;
+
+namespace {
+
+constexpr char kHeaderFormat[] = "Set %s  -  %d item%s";
+constexpr char kTrue[] = "True";
+constexpr char kFalse[] = "False";
+
+const char* truth(bool value) { return value ? kTrue : kFalse; }
+
+std::string header_text(const char* name, std::int32_t count) {
+  char text[64];
+  std::snprintf(text, sizeof text, kHeaderFormat, name, static_cast<int>(count), count == 1 ? "" : "s");
+  return text;
+}
+
+// Entered or listed text as an integer; EConvertError quoting the text when it is not one.
+std::int32_t to_integer(const std::string& text) {
+  if (const auto value = integer_text::parse(text)) return *value;
+  std::string message = fnubrel_strings::not_an_integer;
+  if (const auto at = message.find("%s"); at != std::string::npos) message.replace(at, 2, text);
+  throw EConvertError(std::move(message));
+}
+
+// A file name from the view, which passes names as UTF-8.
+std::filesystem::path file_path(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+}  // namespace
+
+fnubrel_logic::~fnubrel_logic() = default;
+
+// --- Life cycle -----------------------------------------------------------------------------------------
+
+void fnubrel_logic::FormCreate() {
+  try {
+    set_a = std::make_unique<tnumbrelle>();
+    set_b = std::make_unique<tnumbrelle>();
+  } catch (const std::bad_alloc&) {
+    throw intset::EOutOfMemory();
+  }
+  snap_prev.clear();
+  snap_now.clear();
+  refresh();
+}
+
+void fnubrel_logic::FormDestroy() {
+  set_a.reset();
+  set_b.reset();
+  intset::tarrayofinteger().swap(snap_prev);
+  intset::tarrayofinteger().swap(snap_now);
+}
+
+// --- The view -------------------------------------------------------------------------------------------
+
+void fnubrel_logic::refresh() {
+  try {
+    show_set(view_element::lb_set_a, view_element::st_set_a, *set_a, "A");
+    show_set(view_element::lb_set_b, view_element::st_set_b, *set_b, "B");
+    set_text(view_element::ls_subset, truth(set_a->is_subset_of(*set_b)));
+    set_text(view_element::ls_superset, truth(set_a->is_superset_of(*set_b)));
+    set_text(view_element::ls_equality, truth(set_a->equals(*set_b)));
+    set_text(view_element::ls_empty_a, truth(set_a->is_empty()));
+    set_text(view_element::ls_empty_b, truth(set_b->is_empty()));
+    // The snapshots shift only once A's members are in hand, so a failure leaves both as they were.
+    intset::tarrayofinteger now = set_a->to_array();
+    snap_prev = std::move(snap_now);
+    snap_now = std::move(now);
+  } catch (const std::bad_alloc&) {
+    throw intset::EOutOfMemory();
+  }
+}
+
+// The size is taken first: it bounds the list, and a set too large to count fails before any text is built.
+void fnubrel_logic::show_set(view_element list, view_element header, tnumbrelle& set, const char* name) {
+  const std::int32_t count = set.count();
+  std::vector<std::string> items;
+  items.reserve(static_cast<std::size_t>(count));
+  std::int32_t value = 0;
+  for (bool more = set.first(value); more; more = set.next(value))
+    items.push_back(integer_text::decimal(value));
+  replace_items(list, items);
+  set_text(header, header_text(name, count));
+}
+
+// --- Commands on one set --------------------------------------------------------------------------------
+
+void fnubrel_logic::b_empty_aClick() {
+  set_a->clear();
+  refresh();
+}
+
+void fnubrel_logic::b_empty_bClick() {
+  set_b->clear();
+  refresh();
+}
+
+void fnubrel_logic::b_include_aClick() {
+  prompted_command(*set_a, fnubrel_strings::include_caption, &tnumbrelle::include);
+}
+
+void fnubrel_logic::b_include_bClick() {
+  prompted_command(*set_b, fnubrel_strings::include_caption, &tnumbrelle::include);
+}
+
+void fnubrel_logic::b_exclude_aClick() { exclude_selected(view_element::lb_set_a, *set_a); }
+
+void fnubrel_logic::b_exclude_bClick() { exclude_selected(view_element::lb_set_b, *set_b); }
+
+void fnubrel_logic::b_invert_aClick() {
+  prompted_command(*set_a, fnubrel_strings::invert_caption, &tnumbrelle::invert);
+}
+
+void fnubrel_logic::b_invert_bClick() {
+  prompted_command(*set_b, fnubrel_strings::invert_caption, &tnumbrelle::invert);
+}
+
+// A goes back to the members it had one refresh ago; the refresh then keeps the replaced members as the
+// next undo source, so a second Undo swaps back.
+void fnubrel_logic::b_undo_aClick() {
+  set_a->clear();
+  set_a->include_array(snap_prev);
+  refresh();
+}
+
+// Errors of the conversion, the operation and the refresh are dropped without a word; a cancelled prompt
+// or a failure before the refresh leaves the view as it was.
+void fnubrel_logic::prompted_command(tnumbrelle& set, const char* caption,
+                                     void (tnumbrelle::*operation)(std::int32_t)) {
+  const auto text = prompt(caption, fnubrel_strings::enter_integer);
+  if (!text) return;
+  try {
+    (set.*operation)(to_integer(*text));
+    refresh();
+  } catch (...) {
+  }
+}
+
+void fnubrel_logic::exclude_selected(view_element list, tnumbrelle& set) {
+  const auto item = selected_item(list);
+  if (!item) return;
+  set.exclude(to_integer(*item));
+  refresh();
+}
+
+// --- Commands on both sets ------------------------------------------------------------------------------
+
+void fnubrel_logic::b_assign_abClick() {
+  set_b->assign(*set_a);
+  refresh();
+}
+
+void fnubrel_logic::b_assign_baClick() {
+  set_a->assign(*set_b);
+  refresh();
+}
+
+void fnubrel_logic::b_intersectionClick() {
+  set_a->intersect(*set_b);
+  refresh();
+}
+
+void fnubrel_logic::b_unionClick() {
+  set_a->unite(*set_b);
+  refresh();
+}
+
+void fnubrel_logic::b_differenceClick() {
+  set_a->subtract(*set_b);
+  refresh();
+}
+
+// --- Files ----------------------------------------------------------------------------------------------
+
+void fnubrel_logic::b_load_aClick() { load_into(*set_a); }
+
+void fnubrel_logic::b_load_bClick() { load_into(*set_b); }
+
+void fnubrel_logic::b_save_aClick() { save_from(*set_a); }
+
+void fnubrel_logic::b_save_bClick() { save_from(*set_b); }
+
+void fnubrel_logic::load_into(tnumbrelle& set) {
+  const auto file = choose_open_file();
+  if (!file) return;
+  set.load_from_file(file_path(*file));
+  refresh();
+}
+
+// No refresh: saving changes nothing that is shown, and the undo snapshots stay where they are.
+void fnubrel_logic::save_from(const tnumbrelle& set) {
+  const auto file = choose_save_file();
+  if (!file) return;
+  set.save_to_file(file_path(*file));
+}
