@@ -1,0 +1,748 @@
+// The window logic driven through a fake view: the texts it shows, the commands, the conversion of entered
+// text, the undo of A, failures, and the file commands.
+#include "app/fnubrel_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <new>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fake_view.h"
+
+namespace {
+
+using testing_helpers::fake_view;
+using V = view_element;
+using items = std::vector<std::string>;
+
+// A logic after FormCreate, with helpers that run one command with its scripted answers.
+class Demo : public ::testing::Test {
+ protected:
+  void SetUp() override { view.FormCreate(); }
+
+  void include_a(const std::string& text) {
+    view.prompt_answers.push_back(text);
+    view.b_include_aClick();
+  }
+  void include_b(const std::string& text) {
+    view.prompt_answers.push_back(text);
+    view.b_include_bClick();
+  }
+  void invert_a(const std::string& text) {
+    view.prompt_answers.push_back(text);
+    view.b_invert_aClick();
+  }
+  void invert_b(const std::string& text) {
+    view.prompt_answers.push_back(text);
+    view.b_invert_bClick();
+  }
+  void fill_a(std::initializer_list<const char*> texts) {
+    for (const char* t : texts) include_a(t);
+  }
+  void fill_b(std::initializer_list<const char*> texts) {
+    for (const char* t : texts) include_b(t);
+  }
+
+  const items& list(V element) { return view.lists[element]; }
+  const std::string& text(V element) { return view.texts[element]; }
+  // The five status texts in view order: subset, superset, equality, A empty, B empty.
+  items status() {
+    return {text(V::ls_subset), text(V::ls_superset), text(V::ls_equality), text(V::ls_empty_a),
+            text(V::ls_empty_b)};
+  }
+
+  fake_view view;
+};
+
+// --- The first refresh and the order of the view's texts --------------------------------------------------
+
+TEST_F(Demo, FirstRefreshShowsTwoEmptySetsAndEveryStatusTrue) {
+  EXPECT_EQ(view.refreshes(), 1);
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(list(V::lb_set_b), items{});
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  0 items");
+  EXPECT_EQ(text(V::st_set_b), "Set B  -  0 items");
+  EXPECT_EQ(status(), (items{"True", "True", "True", "True", "True"}));
+}
+
+TEST_F(Demo, RefreshWritesListsAndHeadersThenTheFiveStatusTexts) {
+  fill_a({"2"});
+  view.calls.clear();
+  view.refresh();
+  std::vector<fake_view::call> expected = {
+      {"replace_items", V::lb_set_a, {"2"}, {}}, {"set_text", V::st_set_a, {}, "Set A  -  1 item"},
+      {"replace_items", V::lb_set_b, {}, {}},    {"set_text", V::st_set_b, {}, "Set B  -  0 items"},
+      {"set_text", V::ls_subset, {}, "False"},   {"set_text", V::ls_superset, {}, "True"},
+      {"set_text", V::ls_equality, {}, "False"}, {"set_text", V::ls_empty_a, {}, "False"},
+      {"set_text", V::ls_empty_b, {}, "True"},
+  };
+  EXPECT_EQ(view.calls, expected);
+}
+
+// --- Headers and lists ------------------------------------------------------------------------------------
+
+TEST_F(Demo, HeaderIsSingularForExactlyOneMemberAndPluralOtherwise) {
+  include_a("12");
+  include_a("12");
+  EXPECT_EQ(list(V::lb_set_a), items{"12"});
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  1 item");
+  include_a("13");
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  2 items");
+  for (int v = 0; v < 12; ++v) include_b(std::to_string(v));
+  EXPECT_EQ(text(V::st_set_b), "Set B  -  12 items");
+  include_b("-1");
+  EXPECT_EQ(text(V::st_set_b), "Set B  -  13 items");
+}
+
+TEST_F(Demo, ListsAscendWithNegativesFirstWhateverTheInclusionOrder) {
+  fill_a({"300", "-3", "2147483647", "0", "-2147483648", "255", "256", "-256", "-257", "5"});
+  EXPECT_EQ(list(V::lb_set_a),
+            (items{"-2147483648", "-257", "-256", "-3", "0", "5", "255", "256", "300", "2147483647"}));
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  10 items");
+}
+
+TEST_F(Demo, StatusTextsFollowSubsetSupersetAndEquality) {
+  fill_a({"1"});
+  fill_b({"1", "2"});
+  EXPECT_EQ(status(), (items{"True", "False", "False", "False", "False"}));
+  fill_a({"2", "3"});
+  EXPECT_EQ(status(), (items{"False", "True", "False", "False", "False"}));
+  invert_a("3");
+  EXPECT_EQ(status(), (items{"True", "True", "True", "False", "False"}));
+}
+
+// --- Entered integers -------------------------------------------------------------------------------------
+
+struct accepted_text {
+  const char* text;
+  std::int32_t value;
+};
+
+TEST_F(Demo, IncludeAcceptsEveryDecimalAndHexadecimalForm) {
+  const accepted_text cases[] = {
+      {"12", 12},
+      {" -5", -5},
+      {"    7", 7},
+      {"+7", 7},
+      {"-0", 0},
+      {"0", 0},
+      {"007", 7},
+      {"-000000000000000000002147483648", INT32_MIN},
+      {"-2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"+2147483647", INT32_MAX},
+      {"$1F", 31},
+      {"$1f", 31},
+      {"x1F", 31},
+      {"X1f", 31},
+      {"0x10", 16},
+      {"0X10", 16},
+      {"$FFFFFFFF", -1},
+      {"$80000000", INT32_MIN},
+      {"$7FFFFFFF", INT32_MAX},
+      {"$0000000000FF", 255},
+      {"-$10", -16},
+      {"+$10", 16},
+      {"-0x1", -1},
+      {"-$FFFFFFFF", 1},
+      {"-$80000000", INT32_MIN},
+      {"  -X0", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    fake_view fresh;
+    fresh.FormCreate();
+    fresh.prompt_answers.push_back(c.text);
+    fresh.b_include_aClick();
+    EXPECT_EQ(fresh.lists[V::lb_set_a], items{std::to_string(c.value)});
+    EXPECT_EQ(fresh.refreshes(), 2);
+  }
+}
+
+TEST_F(Demo, IncludeOfTextThatIsNoIntegerChangesAndShowsNothing) {
+  const std::string cases[] = {"abc",
+                               "",
+                               " ",
+                               "1.5",
+                               "2147483648",
+                               "-2147483649",
+                               "99999999999999999999",
+                               "5 ",
+                               "- 5",
+                               "+-5",
+                               "--5",
+                               "\t5",
+                               "\n5",
+                               "5a",
+                               "1e3",
+                               "0b1",
+                               "+",
+                               "-",
+                               "$",
+                               "x",
+                               "0x",
+                               "$ 1",
+                               "$-1",
+                               "0x-1",
+                               "$100000000",
+                               "-$100000000",
+                               "0xG",
+                               "00x10",
+                               "$$1",
+                               std::string("5\0", 2),
+                               "\xEF\xBC\x95" /* fullwidth 5 */,
+                               "\xFF"};
+  for (const auto& t : cases) {
+    SCOPED_TRACE("\"" + t + "\"");
+    view.calls.clear();
+    include_a(t);
+    invert_b(t);
+    EXPECT_EQ(view.refreshes(), 0);
+    EXPECT_EQ(view.calls.size(), 2u) << "only the two prompts";
+    EXPECT_TRUE(view.a()->is_empty());
+    EXPECT_TRUE(view.b()->is_empty());
+  }
+}
+
+TEST_F(Demo, PromptsAskWithTheCommandsCaptionForAnInteger) {
+  view.calls.clear();
+  view.prompt_answers = {std::nullopt, std::nullopt, std::nullopt, std::nullopt};
+  view.b_include_aClick();
+  view.b_include_bClick();
+  view.b_invert_aClick();
+  view.b_invert_bClick();
+  std::vector<std::string> shown;
+  for (const auto& c : view.calls) shown.push_back(c.operation + ":" + c.text);
+  EXPECT_EQ(shown, (items{"prompt:Include|Enter integer:", "prompt:Include|Enter integer:",
+                          "prompt:Invert|Enter integer:", "prompt:Invert|Enter integer:"}));
+}
+
+TEST_F(Demo, CancelledPromptChangesNothingAndDoesNotRefresh) {
+  fill_a({"4"});
+  const int before = view.refreshes();
+  view.prompt_answers = {std::nullopt, std::nullopt};
+  view.b_include_aClick();
+  view.b_invert_aClick();
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(view.undo_source(), intset::tarrayofinteger{});  // no refresh, so the snapshots stayed
+  EXPECT_EQ(list(V::lb_set_a), items{"4"});
+}
+
+// --- Include, Invert, Exclude, Empty on each set
+// -------------------------------------------------------------
+
+TEST_F(Demo, InvertAddsAnAbsentValueAndRemovesAPresentOne) {
+  invert_a("9");
+  invert_b("-9");
+  EXPECT_EQ(list(V::lb_set_a), items{"9"});
+  EXPECT_EQ(list(V::lb_set_b), items{"-9"});
+  invert_a("$9");
+  invert_b("-9");
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(list(V::lb_set_b), items{});
+  EXPECT_EQ(view.refreshes(), 5);
+}
+
+TEST_F(Demo, ExcludeRemovesTheSelectedItemAndRefreshes) {
+  fill_a({"-2147483648", "1", "2"});
+  fill_b({"1", "2147483647"});
+  const int before = view.refreshes();
+  view.select(V::lb_set_a, "-2147483648");
+  view.b_exclude_aClick();
+  view.select(V::lb_set_b, "2147483647");
+  view.b_exclude_bClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
+  EXPECT_EQ(list(V::lb_set_b), items{"1"});
+  EXPECT_EQ(view.refreshes(), before + 2);
+}
+
+TEST_F(Demo, ExcludeWithoutSelectionDoesNothingNotEvenARefresh) {
+  fill_a({"1"});
+  fill_b({"2"});
+  const int before = view.refreshes();
+  view.b_exclude_aClick();
+  view.b_exclude_bClick();
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(list(V::lb_set_a), items{"1"});
+  EXPECT_EQ(list(V::lb_set_b), items{"2"});
+}
+
+TEST_F(Demo, ExcludeNeedsANewSelectionAfterEveryRefresh) {
+  fill_a({"1", "2"});
+  view.select(V::lb_set_a, "1");
+  view.b_exclude_aClick();
+  const int before = view.refreshes();
+  view.b_exclude_aClick();
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(list(V::lb_set_a), items{"2"});
+}
+
+TEST_F(Demo, ExcludeOfAnUnreadableSelectionRaisesConvertErrorQuotingTheText) {
+  fill_a({"1"});
+  const int before = view.refreshes();
+  view.forced_selection = "1 ";
+  try {
+    view.b_exclude_aClick();
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.message(), "\"1 \" is not a valid integer value");
+  }
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(view.a()->count(), 1);
+}
+
+TEST_F(Demo, EmptyClearsOnlyItsOwnSet) {
+  fill_a({"1", "2"});
+  fill_b({"3"});
+  view.b_empty_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(list(V::lb_set_b), items{"3"});
+  EXPECT_EQ(text(V::ls_empty_a), "True");
+  view.b_empty_bClick();
+  EXPECT_EQ(text(V::st_set_b), "Set B  -  0 items");
+  EXPECT_EQ(status(), (items{"True", "True", "True", "True", "True"}));
+  EXPECT_EQ(view.refreshes(), 6);
+}
+
+// --- Assign and the combining commands
+// ----------------------------------------------------------------------
+
+TEST_F(Demo, AssignAToBCopiesAAndLeavesEqualityTrue) {
+  fill_a({"1"});
+  fill_b({"1"});
+  view.b_assign_abClick();
+  EXPECT_EQ(text(V::ls_equality), "True");
+  fill_a({"5"});
+  fill_b({"7"});
+  view.b_assign_abClick();
+  EXPECT_EQ(list(V::lb_set_b), (items{"1", "5"}));
+  EXPECT_EQ(text(V::ls_equality), "True");
+}
+
+TEST_F(Demo, AssignBToACopiesB) {
+  fill_a({"1"});
+  fill_b({"2"});
+  EXPECT_EQ(status(), (items{"False", "False", "False", "False", "False"}));
+  const int before = view.refreshes();
+  view.b_assign_baClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"2"});
+  EXPECT_EQ(status(), (items{"True", "True", "True", "False", "False"}));
+  EXPECT_EQ(view.refreshes(), before + 1);
+}
+
+TEST_F(Demo, IntersectionOfDisjointSetsEmptiesA) {
+  fill_a({"1", "2"});
+  fill_b({"3"});
+  view.b_intersectionClick();
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(text(V::ls_empty_a), "True");
+  EXPECT_EQ(list(V::lb_set_b), items{"3"});
+}
+
+TEST_F(Demo, CombiningCommandsChangeOnlyA) {
+  fill_a({"-1", "2", "300"});
+  fill_b({"2", "5", "-70000"});
+  view.b_intersectionClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"2"});
+  fill_a({"9"});
+  view.b_unionClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"-70000", "2", "5", "9"}));
+  fill_b({"9"});
+  invert_b("5");
+  view.b_differenceClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"5"});
+  EXPECT_EQ(list(V::lb_set_b), (items{"-70000", "2", "9"}));
+}
+
+// --- Undo of A --------------------------------------------------------------------------------------------
+
+TEST_F(Demo, UndoRestoresAAndASecondUndoRestoresTheReplacedSet) {
+  include_a("5");
+  include_a("7");
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"5"});
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"5", "7"}));
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"5"});
+}
+
+TEST_F(Demo, CommandsOnBAlsoMoveTheUndoSnapshots) {
+  include_a("5");
+  include_b("9");
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"5"});
+  EXPECT_EQ(list(V::lb_set_b), items{"9"});
+}
+
+TEST_F(Demo, UndoRightAfterStartLeavesAEmptyAndRefreshes) {
+  view.b_undo_aClick();
+  EXPECT_EQ(view.refreshes(), 2);
+  EXPECT_EQ(list(V::lb_set_a), items{});
+}
+
+TEST_F(Demo, CommandsThatEndWithoutRefreshLeaveTheUndoSourceAlone) {
+  include_a("1");
+  include_a("2");
+  include_a("junk");
+  view.b_exclude_aClick();  // nothing selected
+  view.prompt_answers.push_back(std::nullopt);
+  view.b_invert_aClick();
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"1"});
+}
+
+TEST_F(Demo, UndoRestoresAcrossTheCombiningCommands) {
+  fill_a({"1", "2"});
+  fill_b({"2"});
+  view.b_differenceClick();
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
+  view.b_assign_baClick();
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
+}
+
+// --- Failures ---------------------------------------------------------------------------------------------
+
+TEST_F(Demo, MemoryExhaustionWhileShowingEscapesAsOutOfMemoryAndKeepsTheSnapshots) {
+  fill_a({"1"});
+  fill_a({"2"});
+  view.before_write = [](V element) {
+    if (element == V::lb_set_b) throw std::bad_alloc();
+  };
+  try {
+    view.b_empty_aClick();
+    FAIL() << "no error";
+  } catch (const intset::EOutOfMemory& e) {
+    EXPECT_EQ(e.message(), "Out of memory");
+  }
+  // The refresh stopped at B's list: A's list and header were written, nothing after them.
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  0 items");
+  EXPECT_EQ(text(V::ls_empty_a), "False");
+  EXPECT_EQ(view.undo_source(), (intset::tarrayofinteger{1}));
+  EXPECT_EQ(view.last_shown_a(), (intset::tarrayofinteger{1, 2}));
+}
+
+TEST_F(Demo, IncludeAndInvertSwallowAnErrorRaisedWhileShowing) {
+  view.before_write = [](V element) {
+    if (element == V::ls_subset) throw intset::EOutOfMemory();
+  };
+  EXPECT_NO_THROW(include_a("3"));
+  EXPECT_NO_THROW(invert_b("4"));
+  EXPECT_EQ(list(V::lb_set_a), items{"3"});
+  EXPECT_EQ(list(V::lb_set_b), items{"4"});
+  EXPECT_EQ(text(V::ls_empty_a), "True") << "the refresh stopped before the status texts";
+}
+
+TEST_F(Demo, OtherCommandsLetAnErrorRaisedWhileShowingEscape) {
+  view.before_write = [](V) { throw intset::EOutOfMemory(); };
+  EXPECT_THROW(view.b_empty_aClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_empty_bClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_undo_aClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_assign_abClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_assign_baClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_intersectionClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_unionClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_differenceClick(), intset::EOutOfMemory);
+  view.forced_selection = "0";
+  EXPECT_THROW(view.b_exclude_aClick(), intset::EOutOfMemory);
+  EXPECT_THROW(view.b_exclude_bClick(), intset::EOutOfMemory);
+}
+
+// --- Life cycle -------------------------------------------------------------------------------------------
+
+TEST(DemoLifeCycle, FormDestroyReleasesBothSetsAndBothSnapshots) {
+  fake_view view;
+  view.FormCreate();
+  view.prompt_answers = {"1", "2"};
+  view.b_include_aClick();
+  view.b_include_aClick();
+  view.FormDestroy();
+  EXPECT_EQ(view.a(), nullptr);
+  EXPECT_EQ(view.b(), nullptr);
+  EXPECT_EQ(view.undo_source().capacity(), 0u);
+  EXPECT_EQ(view.last_shown_a().capacity(), 0u);
+}
+
+TEST(DemoLifeCycle, DestructionIsSafeWhateverRanBefore) {
+  { fake_view never_created; }
+  {
+    fake_view created;
+    created.FormCreate();
+    created.prompt_answers.push_back("1");
+    created.b_include_aClick();
+  }
+  {
+    fake_view destroyed;
+    destroyed.FormCreate();
+    destroyed.FormDestroy();
+    destroyed.FormDestroy();
+  }
+}
+
+TEST(DemoLifeCycle, FormCreateAgainStartsOverWithEmptySets) {
+  fake_view view;
+  view.FormCreate();
+  view.prompt_answers = {"1"};
+  view.b_include_aClick();
+  view.FormCreate();
+  EXPECT_EQ(view.lists[V::lb_set_a], items{});
+  EXPECT_TRUE(view.undo_source().empty());
+}
+
+}  // namespace
+
+// --- Random commands against a model of two std::set and the undo snapshots --------------------------------
+
+namespace {
+
+using model_set = std::set<std::int32_t>;
+
+// What the view should show for a pair of sets, worked out from the std::set model alone.
+struct shown_state {
+  items list_a, list_b;
+  std::map<V, std::string> texts;
+  bool operator==(const shown_state&) const = default;
+};
+
+items decimal_texts(const model_set& s) {
+  items out;
+  for (const std::int32_t v : s) out.push_back(std::to_string(v));
+  return out;
+}
+
+std::string header(const char* name, std::size_t n) {
+  return std::string("Set ") + name + "  -  " + std::to_string(n) + (n == 1 ? " item" : " items");
+}
+
+shown_state expected_view(const model_set& a, const model_set& b) {
+  const auto word = [](bool v) { return std::string(v ? "True" : "False"); };
+  const bool subset = std::includes(b.begin(), b.end(), a.begin(), a.end());
+  const bool superset = std::includes(a.begin(), a.end(), b.begin(), b.end());
+  return {decimal_texts(a),
+          decimal_texts(b),
+          {{V::st_set_a, header("A", a.size())},
+           {V::st_set_b, header("B", b.size())},
+           {V::ls_subset, word(subset)},
+           {V::ls_superset, word(superset)},
+           {V::ls_equality, word(a == b)},
+           {V::ls_empty_a, word(a.empty())},
+           {V::ls_empty_b, word(b.empty())}}};
+}
+
+shown_state actual_view(fake_view& view) {
+  return {view.lists[V::lb_set_a], view.lists[V::lb_set_b], view.texts};
+}
+
+class driver {
+ public:
+  explicit driver(std::uint32_t seed) : rng_(seed) {}
+
+  std::uint32_t pick(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng_); }
+
+  // Mostly values that collide within a few blocks, some at block edges and the ends of the range.
+  std::int32_t value() {
+    switch (pick(5)) {
+      case 0:
+        return static_cast<std::int32_t>(pick(4)) * 256 - 512 + static_cast<std::int32_t>(pick(3)) - 1;
+      case 1:
+        return pick(2) ? INT32_MIN + static_cast<std::int32_t>(pick(300))
+                       : INT32_MAX - static_cast<std::int32_t>(pick(300));
+      case 2:
+        return static_cast<std::int32_t>(rng_());
+      default:
+        return static_cast<std::int32_t>(pick(1200)) - 600;
+    }
+  }
+
+  // `v` written in one of the accepted forms, chosen at random.
+  std::string accepted_text(std::int32_t v) {
+    std::string text(pick(4) == 0 ? pick(4) : 0, ' ');
+    const std::string zeros(pick(3) == 0 ? pick(12) : 0, '0');
+    switch (pick(3)) {
+      case 0: {  // decimal
+        const std::int64_t wide = v;
+        if (wide < 0) {
+          text += '-';
+        } else if (pick(3) == 0) {
+          text += '+';
+        }
+        return text + zeros + std::to_string(wide < 0 ? -wide : wide);
+      }
+      case 1:  // hexadecimal bit pattern
+        if (pick(3) == 0) text += '+';
+        return text + hex_prefix() + zeros + hex_digits(static_cast<std::uint32_t>(v));
+      default:  // negated hexadecimal
+        return text + "-" + hex_prefix() + zeros + hex_digits(0u - static_cast<std::uint32_t>(v));
+    }
+  }
+
+  // A text that must not convert, derived from an accepted one or out of range.
+  std::string rejected_text() {
+    const std::string good = accepted_text(value());
+    switch (pick(7)) {
+      case 0:
+        return good + " ";
+      case 1:
+        return "\t" + good;
+      case 2:
+        return good + "g";
+      case 3:
+        return "";
+      case 4:
+        return std::to_string(2147483648LL + pick(1000000));
+      case 5:
+        return "-" + std::to_string(2147483649LL + pick(1000000));
+      default:
+        return hex_prefix() + std::string(pick(3), '0') + "100000000";  // one digit too many
+    }
+  }
+
+ private:
+  std::string hex_prefix() {
+    static const char* const prefixes[] = {"$", "x", "X", "0x", "0X"};
+    return prefixes[pick(5)];
+  }
+  std::string hex_digits(std::uint32_t pattern) {
+    static const char lower[] = "0123456789abcdef";
+    static const char upper[] = "0123456789ABCDEF";
+    std::string digits;
+    do {
+      digits.insert(digits.begin(), (pick(2) ? lower : upper)[pattern % 16]);
+      pattern /= 16;
+    } while (pattern != 0);
+    return digits;
+  }
+
+  std::mt19937 rng_;
+};
+
+void run(std::uint32_t seed, int steps) {
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  driver d(seed);
+  fake_view view;
+  view.FormCreate();
+  model_set a, b;
+  std::vector<std::int32_t> snap_prev, snap_now;
+
+  for (int step = 0; step < steps; ++step) {
+    const int refreshes_before = view.refreshes();
+    const shown_state shown_before = actual_view(view);
+    bool refreshes = true;
+    const bool on_a = d.pick(2) == 0;
+    model_set& x = on_a ? a : b;
+    std::string command;
+
+    switch (d.pick(12)) {
+      case 0:
+      case 1:
+      case 2: {
+        const std::int32_t v = d.value();
+        view.prompt_answers.push_back(d.accepted_text(v));
+        command = "include " + *view.prompt_answers.back();
+        on_a ? view.b_include_aClick() : view.b_include_bClick();
+        x.insert(v);
+        break;
+      }
+      case 3: {
+        const std::int32_t v = d.value();
+        view.prompt_answers.push_back(d.accepted_text(v));
+        command = "invert " + *view.prompt_answers.back();
+        on_a ? view.b_invert_aClick() : view.b_invert_bClick();
+        if (!x.erase(v)) x.insert(v);
+        break;
+      }
+      case 4: {
+        const int kind = static_cast<int>(d.pick(3));
+        view.prompt_answers.push_back(kind == 0 ? std::nullopt : std::optional(d.rejected_text()));
+        command = "include or invert, cancelled or rejected";
+        kind == 2 ? (on_a ? view.b_invert_aClick() : view.b_invert_bClick())
+                  : (on_a ? view.b_include_aClick() : view.b_include_bClick());
+        refreshes = false;
+        break;
+      }
+      case 5: {
+        command = "exclude";
+        const V list = on_a ? V::lb_set_a : V::lb_set_b;
+        if (!x.empty() && d.pick(5) != 0) {
+          const auto index = d.pick(static_cast<std::uint32_t>(x.size()));
+          view.select_index(list, index);
+          x.erase(std::next(x.begin(), index));
+        } else {
+          refreshes = false;
+        }
+        on_a ? view.b_exclude_aClick() : view.b_exclude_bClick();
+        break;
+      }
+      case 6:
+        command = "empty";
+        if (d.pick(4) != 0) {
+          refreshes = false;  // keep the sets growing most of the time
+          break;
+        }
+        on_a ? view.b_empty_aClick() : view.b_empty_bClick();
+        x.clear();
+        break;
+      case 7:
+        command = "assign";
+        on_a ? view.b_assign_baClick() : view.b_assign_abClick();
+        (on_a ? a : b) = on_a ? b : a;
+        break;
+      case 8: {
+        command = "combine";
+        model_set result;
+        switch (d.pick(3)) {
+          case 0:
+            view.b_intersectionClick();
+            std::set_intersection(a.begin(), a.end(), b.begin(), b.end(),
+                                  std::inserter(result, result.end()));
+            break;
+          case 1:
+            view.b_unionClick();
+            std::set_union(a.begin(), a.end(), b.begin(), b.end(), std::inserter(result, result.end()));
+            break;
+          default:
+            view.b_differenceClick();
+            std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::inserter(result, result.end()));
+            break;
+        }
+        a = std::move(result);
+        break;
+      }
+      default:
+        command = "undo";
+        view.b_undo_aClick();
+        a = model_set(snap_prev.begin(), snap_prev.end());
+        break;
+    }
+
+    SCOPED_TRACE("step " + std::to_string(step) + ": " + command);
+    ASSERT_TRUE(view.script_used_up());
+    ASSERT_EQ(view.refreshes(), refreshes_before + (refreshes ? 1 : 0));
+    if (refreshes) {
+      snap_prev = std::move(snap_now);
+      snap_now.assign(a.begin(), a.end());
+      ASSERT_EQ(actual_view(view), expected_view(a, b));
+    } else {
+      ASSERT_EQ(actual_view(view), shown_before);
+    }
+  }
+}
+
+TEST(DemoDifferential, RandomCommandsShowWhatAModelOfTwoSetsAndTheUndoSnapshotsShows) {
+  for (std::uint32_t seed = 1; seed <= 12; ++seed) run(seed, 600);
+}
+
+}  // namespace
