@@ -88,8 +88,11 @@ void fnubrel_logic::show_set(view_element list, view_element header, tnumbrelle&
   std::vector<std::string> items;
   items.reserve(static_cast<std::size_t>(count));
   std::int32_t value = 0;
-  for (bool more = set.first(value); more; more = set.next(value))
-    items.push_back(integer_text::decimal(value));
+  for (bool more = set.first(value); more; more = set.next(value)) {
+    // Written straight into the item: no temporary string to copy for each of possibly millions of members.
+    std::string& text = items.emplace_back(integer_text::max_decimal_length, '\0');
+    text.resize(static_cast<std::size_t>(integer_text::write_decimal(text.data(), value) - text.data()));
+  }
   replace_items(list, items);
   set_text(header, header_text(name, count));
 }

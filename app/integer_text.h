@@ -4,18 +4,20 @@
 #define APP_INTEGER_TEXT_H_
 
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace integer_text {
 
-// The value in decimal: a leading "-" for negative values, no leading zeros, no grouping.
-inline std::string decimal(std::int32_t value) {
-  char digits[16];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return std::string(digits, end);
+// The length of the longest decimal text of a 32-bit value, "-2147483648".
+inline constexpr std::size_t max_decimal_length = 11;
+
+// Writes the value in decimal (a leading "-" for negative values, no leading zeros, no grouping) at `out`,
+// which has room for max_decimal_length characters, and returns the end of the text.
+inline char* write_decimal(char* out, std::int32_t value) noexcept {
+  return std::to_chars(out, out + max_decimal_length, value).ptr;
 }
 
 // Reads `text` as a 32-bit signed integer, or nullopt when it is not one. Accepted, in this order:
