@@ -12,6 +12,7 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <set>
 #include <string>
@@ -517,6 +518,17 @@ struct shown_state {
   bool operator==(const shown_state&) const = default;
 };
 
+void PrintTo(const shown_state& shown, std::ostream* out) {
+  const auto print_list = [out](const char* name, const items& list) {
+    *out << name << " {";
+    for (const auto& item : list) *out << " " << item;
+    *out << " }\n";
+  };
+  print_list("A", shown.list_a);
+  print_list("B", shown.list_b);
+  for (const auto& [element, text] : shown.texts) *out << static_cast<int>(element) << ": " << text << "\n";
+}
+
 items decimal_texts(const model_set& s) {
   items out;
   for (const std::int32_t v : s) out.push_back(std::to_string(v));
@@ -620,7 +632,10 @@ class driver {
     static const char upper[] = "0123456789ABCDEF";
     std::string digits;
     do {
-      digits.insert(digits.begin(), (pick(2) ? lower : upper)[pattern % 16]);
+      // The case is picked through a pointer: GCC 12 with -fsanitize=undefined miscompiles indexing the
+      // conditional expression of two arrays directly.
+      const char* const digit_case = pick(2) ? lower : upper;
+      digits.insert(digits.begin(), digit_case[pattern % 16]);
       pattern /= 16;
     } while (pattern != 0);
     return digits;
