@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <new>
@@ -16,6 +17,8 @@
 #include <random>
 #include <set>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "fake_view.h"
@@ -65,9 +68,17 @@ class Demo : public ::testing::Test {
   fake_view view;
 };
 
-// --- The first refresh and the order of the view's texts --------------------------------------------------
+// The suites, by behaviour.
+class DemoView : public Demo {};
+class DemoEntry : public Demo {};
+class DemoExclude : public Demo {};
+class DemoCommands : public Demo {};
+class DemoUndo : public Demo {};
+class DemoFailure : public Demo {};
 
-TEST_F(Demo, FirstRefreshShowsTwoEmptySetsAndEveryStatusTrue) {
+// --- The first refresh and the order of the view's texts ---------------------------------------------------
+
+TEST_F(DemoView, FirstRefreshShowsTwoEmptySetsAndEveryStatusTrue) {
   EXPECT_EQ(view.refreshes(), 1);
   EXPECT_EQ(list(V::lb_set_a), items{});
   EXPECT_EQ(list(V::lb_set_b), items{});
@@ -76,7 +87,7 @@ TEST_F(Demo, FirstRefreshShowsTwoEmptySetsAndEveryStatusTrue) {
   EXPECT_EQ(status(), (items{"True", "True", "True", "True", "True"}));
 }
 
-TEST_F(Demo, RefreshWritesListsAndHeadersThenTheFiveStatusTexts) {
+TEST_F(DemoView, RefreshWritesListsAndHeadersThenTheFiveStatusTexts) {
   fill_a({"2"});
   view.calls.clear();
   view.refresh();
@@ -90,9 +101,9 @@ TEST_F(Demo, RefreshWritesListsAndHeadersThenTheFiveStatusTexts) {
   EXPECT_EQ(view.calls, expected);
 }
 
-// --- Headers and lists ------------------------------------------------------------------------------------
+// --- Headers and lists -------------------------------------------------------------------------------------
 
-TEST_F(Demo, HeaderIsSingularForExactlyOneMemberAndPluralOtherwise) {
+TEST_F(DemoView, HeaderIsSingularForExactlyOneMemberAndPluralOtherwise) {
   include_a("12");
   include_a("12");
   EXPECT_EQ(list(V::lb_set_a), items{"12"});
@@ -105,31 +116,21 @@ TEST_F(Demo, HeaderIsSingularForExactlyOneMemberAndPluralOtherwise) {
   EXPECT_EQ(text(V::st_set_b), "Set B  -  13 items");
 }
 
-TEST_F(Demo, ListsAscendWithNegativesFirstWhateverTheInclusionOrder) {
+TEST_F(DemoView, ListsAscendWithNegativesFirstWhateverTheInclusionOrder) {
   fill_a({"300", "-3", "2147483647", "0", "-2147483648", "255", "256", "-256", "-257", "5"});
   EXPECT_EQ(list(V::lb_set_a),
             (items{"-2147483648", "-257", "-256", "-3", "0", "5", "255", "256", "300", "2147483647"}));
   EXPECT_EQ(text(V::st_set_a), "Set A  -  10 items");
 }
 
-TEST_F(Demo, StatusTextsFollowSubsetSupersetAndEquality) {
-  fill_a({"1"});
-  fill_b({"1", "2"});
-  EXPECT_EQ(status(), (items{"True", "False", "False", "False", "False"}));
-  fill_a({"2", "3"});
-  EXPECT_EQ(status(), (items{"False", "True", "False", "False", "False"}));
-  invert_a("3");
-  EXPECT_EQ(status(), (items{"True", "True", "True", "False", "False"}));
-}
-
-// --- Entered integers -------------------------------------------------------------------------------------
+// --- Entered integers --------------------------------------------------------------------------------------
 
 struct accepted_text {
   const char* text;
   std::int32_t value;
 };
 
-TEST_F(Demo, IncludeAcceptsEveryDecimalAndHexadecimalForm) {
+TEST_F(DemoEntry, IncludeAcceptsEveryDecimalAndHexadecimalForm) {
   const accepted_text cases[] = {
       {"12", 12},
       {" -5", -5},
@@ -170,7 +171,7 @@ TEST_F(Demo, IncludeAcceptsEveryDecimalAndHexadecimalForm) {
   }
 }
 
-TEST_F(Demo, IncludeOfTextThatIsNoIntegerChangesAndShowsNothing) {
+TEST_F(DemoEntry, TextThatIsNoIntegerChangesAndShowsNothing) {
   const std::string cases[] = {"abc",
                                "",
                                " ",
@@ -215,7 +216,7 @@ TEST_F(Demo, IncludeOfTextThatIsNoIntegerChangesAndShowsNothing) {
   }
 }
 
-TEST_F(Demo, PromptsAskWithTheCommandsCaptionForAnInteger) {
+TEST_F(DemoEntry, PromptsAskWithTheCommandsCaptionForAnInteger) {
   view.calls.clear();
   view.prompt_answers = {std::nullopt, std::nullopt, std::nullopt, std::nullopt};
   view.b_include_aClick();
@@ -228,7 +229,7 @@ TEST_F(Demo, PromptsAskWithTheCommandsCaptionForAnInteger) {
                           "prompt:Invert|Enter integer:", "prompt:Invert|Enter integer:"}));
 }
 
-TEST_F(Demo, CancelledPromptChangesNothingAndDoesNotRefresh) {
+TEST_F(DemoEntry, CancelledPromptChangesNothingAndDoesNotRefresh) {
   fill_a({"4"});
   const int before = view.refreshes();
   view.prompt_answers = {std::nullopt, std::nullopt};
@@ -239,10 +240,9 @@ TEST_F(Demo, CancelledPromptChangesNothingAndDoesNotRefresh) {
   EXPECT_EQ(list(V::lb_set_a), items{"4"});
 }
 
-// --- Include, Invert, Exclude, Empty on each set
-// -------------------------------------------------------------
+// --- Include, Invert, Exclude, Empty on each set -----------------------------------------------------------
 
-TEST_F(Demo, InvertAddsAnAbsentValueAndRemovesAPresentOne) {
+TEST_F(DemoEntry, InvertAddsAnAbsentValueAndRemovesAPresentOne) {
   invert_a("9");
   invert_b("-9");
   EXPECT_EQ(list(V::lb_set_a), items{"9"});
@@ -254,7 +254,7 @@ TEST_F(Demo, InvertAddsAnAbsentValueAndRemovesAPresentOne) {
   EXPECT_EQ(view.refreshes(), 5);
 }
 
-TEST_F(Demo, ExcludeRemovesTheSelectedItemAndRefreshes) {
+TEST_F(DemoExclude, RemovesTheSelectedItemAndRefreshes) {
   fill_a({"-2147483648", "1", "2"});
   fill_b({"1", "2147483647"});
   const int before = view.refreshes();
@@ -267,7 +267,7 @@ TEST_F(Demo, ExcludeRemovesTheSelectedItemAndRefreshes) {
   EXPECT_EQ(view.refreshes(), before + 2);
 }
 
-TEST_F(Demo, ExcludeWithoutSelectionDoesNothingNotEvenARefresh) {
+TEST_F(DemoExclude, WithoutSelectionDoesNothingNotEvenARefresh) {
   fill_a({"1"});
   fill_b({"2"});
   const int before = view.refreshes();
@@ -278,7 +278,7 @@ TEST_F(Demo, ExcludeWithoutSelectionDoesNothingNotEvenARefresh) {
   EXPECT_EQ(list(V::lb_set_b), items{"2"});
 }
 
-TEST_F(Demo, ExcludeNeedsANewSelectionAfterEveryRefresh) {
+TEST_F(DemoExclude, NeedsANewSelectionAfterEveryRefresh) {
   fill_a({"1", "2"});
   view.select(V::lb_set_a, "1");
   view.b_exclude_aClick();
@@ -288,7 +288,7 @@ TEST_F(Demo, ExcludeNeedsANewSelectionAfterEveryRefresh) {
   EXPECT_EQ(list(V::lb_set_a), items{"2"});
 }
 
-TEST_F(Demo, ExcludeOfAnUnreadableSelectionRaisesConvertErrorQuotingTheText) {
+TEST_F(DemoExclude, UnreadableSelectionRaisesConvertErrorQuotingTheText) {
   fill_a({"1"});
   const int before = view.refreshes();
   view.forced_selection = "1 ";
@@ -302,7 +302,7 @@ TEST_F(Demo, ExcludeOfAnUnreadableSelectionRaisesConvertErrorQuotingTheText) {
   EXPECT_EQ(view.a()->count(), 1);
 }
 
-TEST_F(Demo, EmptyClearsOnlyItsOwnSet) {
+TEST_F(DemoCommands, EmptyClearsOnlyItsOwnSet) {
   fill_a({"1", "2"});
   fill_b({"3"});
   view.b_empty_aClick();
@@ -315,10 +315,9 @@ TEST_F(Demo, EmptyClearsOnlyItsOwnSet) {
   EXPECT_EQ(view.refreshes(), 6);
 }
 
-// --- Assign and the combining commands
-// ----------------------------------------------------------------------
+// --- Assign and the combining commands ---------------------------------------------------------------------
 
-TEST_F(Demo, AssignAToBCopiesAAndLeavesEqualityTrue) {
+TEST_F(DemoCommands, AssignAToBCopiesAAndLeavesEqualityTrue) {
   fill_a({"1"});
   fill_b({"1"});
   view.b_assign_abClick();
@@ -330,7 +329,7 @@ TEST_F(Demo, AssignAToBCopiesAAndLeavesEqualityTrue) {
   EXPECT_EQ(text(V::ls_equality), "True");
 }
 
-TEST_F(Demo, AssignBToACopiesB) {
+TEST_F(DemoCommands, AssignBToACopiesB) {
   fill_a({"1"});
   fill_b({"2"});
   EXPECT_EQ(status(), (items{"False", "False", "False", "False", "False"}));
@@ -341,7 +340,7 @@ TEST_F(Demo, AssignBToACopiesB) {
   EXPECT_EQ(view.refreshes(), before + 1);
 }
 
-TEST_F(Demo, IntersectionOfDisjointSetsEmptiesA) {
+TEST_F(DemoCommands, IntersectionOfDisjointSetsEmptiesA) {
   fill_a({"1", "2"});
   fill_b({"3"});
   view.b_intersectionClick();
@@ -350,24 +349,9 @@ TEST_F(Demo, IntersectionOfDisjointSetsEmptiesA) {
   EXPECT_EQ(list(V::lb_set_b), items{"3"});
 }
 
-TEST_F(Demo, CombiningCommandsChangeOnlyA) {
-  fill_a({"-1", "2", "300"});
-  fill_b({"2", "5", "-70000"});
-  view.b_intersectionClick();
-  EXPECT_EQ(list(V::lb_set_a), items{"2"});
-  fill_a({"9"});
-  view.b_unionClick();
-  EXPECT_EQ(list(V::lb_set_a), (items{"-70000", "2", "5", "9"}));
-  fill_b({"9"});
-  invert_b("5");
-  view.b_differenceClick();
-  EXPECT_EQ(list(V::lb_set_a), items{"5"});
-  EXPECT_EQ(list(V::lb_set_b), (items{"-70000", "2", "9"}));
-}
+// --- Undo of A ---------------------------------------------------------------------------------------------
 
-// --- Undo of A --------------------------------------------------------------------------------------------
-
-TEST_F(Demo, UndoRestoresAAndASecondUndoRestoresTheReplacedSet) {
+TEST_F(DemoUndo, SecondUndoRestoresTheReplacedSet) {
   include_a("5");
   include_a("7");
   view.b_undo_aClick();
@@ -378,7 +362,7 @@ TEST_F(Demo, UndoRestoresAAndASecondUndoRestoresTheReplacedSet) {
   EXPECT_EQ(list(V::lb_set_a), items{"5"});
 }
 
-TEST_F(Demo, CommandsOnBAlsoMoveTheUndoSnapshots) {
+TEST_F(DemoUndo, CommandsOnBAlsoMoveTheSnapshots) {
   include_a("5");
   include_b("9");
   view.b_undo_aClick();
@@ -386,13 +370,13 @@ TEST_F(Demo, CommandsOnBAlsoMoveTheUndoSnapshots) {
   EXPECT_EQ(list(V::lb_set_b), items{"9"});
 }
 
-TEST_F(Demo, UndoRightAfterStartLeavesAEmptyAndRefreshes) {
+TEST_F(DemoUndo, RightAfterStartLeavesAEmptyAndRefreshes) {
   view.b_undo_aClick();
   EXPECT_EQ(view.refreshes(), 2);
   EXPECT_EQ(list(V::lb_set_a), items{});
 }
 
-TEST_F(Demo, CommandsThatEndWithoutRefreshLeaveTheUndoSourceAlone) {
+TEST_F(DemoUndo, CommandsThatEndWithoutRefreshLeaveTheSnapshotsAlone) {
   include_a("1");
   include_a("2");
   include_a("junk");
@@ -403,20 +387,9 @@ TEST_F(Demo, CommandsThatEndWithoutRefreshLeaveTheUndoSourceAlone) {
   EXPECT_EQ(list(V::lb_set_a), items{"1"});
 }
 
-TEST_F(Demo, UndoRestoresAcrossTheCombiningCommands) {
-  fill_a({"1", "2"});
-  fill_b({"2"});
-  view.b_differenceClick();
-  view.b_undo_aClick();
-  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
-  view.b_assign_baClick();
-  view.b_undo_aClick();
-  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
-}
+// --- Failures ----------------------------------------------------------------------------------------------
 
-// --- Failures ---------------------------------------------------------------------------------------------
-
-TEST_F(Demo, MemoryExhaustionWhileShowingEscapesAsOutOfMemoryAndKeepsTheSnapshots) {
+TEST_F(DemoFailure, MemoryExhaustionWhileShowingEscapesAsOutOfMemoryAndKeepsTheSnapshots) {
   fill_a({"1"});
   fill_a({"2"});
   view.before_write = [](V element) {
@@ -436,7 +409,7 @@ TEST_F(Demo, MemoryExhaustionWhileShowingEscapesAsOutOfMemoryAndKeepsTheSnapshot
   EXPECT_EQ(view.last_shown_a(), (intset::tarrayofinteger{1, 2}));
 }
 
-TEST_F(Demo, IncludeAndInvertSwallowAnErrorRaisedWhileShowing) {
+TEST_F(DemoFailure, IncludeAndInvertSwallowAnErrorRaisedWhileShowing) {
   view.before_write = [](V element) {
     if (element == V::ls_subset) throw intset::EOutOfMemory();
   };
@@ -447,7 +420,7 @@ TEST_F(Demo, IncludeAndInvertSwallowAnErrorRaisedWhileShowing) {
   EXPECT_EQ(text(V::ls_empty_a), "True") << "the refresh stopped before the status texts";
 }
 
-TEST_F(Demo, OtherCommandsLetAnErrorRaisedWhileShowingEscape) {
+TEST_F(DemoFailure, OtherCommandsLetAnErrorRaisedWhileShowingEscape) {
   view.before_write = [](V) { throw intset::EOutOfMemory(); };
   EXPECT_THROW(view.b_empty_aClick(), intset::EOutOfMemory);
   EXPECT_THROW(view.b_empty_bClick(), intset::EOutOfMemory);
@@ -462,7 +435,7 @@ TEST_F(Demo, OtherCommandsLetAnErrorRaisedWhileShowingEscape) {
   EXPECT_THROW(view.b_exclude_bClick(), intset::EOutOfMemory);
 }
 
-// --- Life cycle -------------------------------------------------------------------------------------------
+// --- Life cycle --------------------------------------------------------------------------------------------
 
 TEST(DemoLifeCycle, FormDestroyReleasesBothSetsAndBothSnapshots) {
   fake_view view;
@@ -493,17 +466,191 @@ TEST(DemoLifeCycle, DestructionIsSafeWhateverRanBefore) {
   }
 }
 
-TEST(DemoLifeCycle, FormCreateAgainStartsOverWithEmptySets) {
-  fake_view view;
-  view.FormCreate();
-  view.prompt_answers = {"1"};
-  view.b_include_aClick();
-  view.FormCreate();
-  EXPECT_EQ(view.lists[V::lb_set_a], items{});
-  EXPECT_TRUE(view.undo_source().empty());
+}  // namespace
+
+// --- Load and Save -----------------------------------------------------------------------------------------
+
+// A folder of its own for each test, removed with everything in it afterwards.
+class temp_folder {
+ public:
+  temp_folder() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            (std::string("fnubrel_logic_test-") + test->test_suite_name() + "." + test->name() + "-" +
+             std::to_string(std::random_device()()));
+    std::filesystem::create_directories(path_);
+  }
+  ~temp_folder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  temp_folder(const temp_folder&) = delete;
+  temp_folder& operator=(const temp_folder&) = delete;
+
+  // The full name of `name` in the folder, as the file dialogs give it: UTF-8.
+  std::string file(std::u8string_view name) const {
+    const std::u8string full = (path_ / name).u8string();
+    return std::string(full.begin(), full.end());
+  }
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class DemoFiles : public Demo {
+ protected:
+  void save_a(const std::string& file) {
+    view.save_answers.push_back(file);
+    view.b_save_aClick();
+  }
+  void save_b(const std::string& file) {
+    view.save_answers.push_back(file);
+    view.b_save_bClick();
+  }
+  void load_a(const std::string& file) {
+    view.open_answers.push_back(file);
+    view.b_load_aClick();
+  }
+  void load_b(const std::string& file) {
+    view.open_answers.push_back(file);
+    view.b_load_bClick();
+  }
+
+  temp_folder folder;
+};
+
+TEST_F(DemoFiles, CancellingEitherDialogChangesNothingAndDoesNotRefresh) {
+  fill_a({"1"});
+  fill_b({"2"});
+  const int before = view.refreshes();
+  view.open_answers = {std::nullopt, std::nullopt};
+  view.save_answers = {std::nullopt, std::nullopt};
+  view.b_load_aClick();
+  view.b_load_bClick();
+  view.b_save_aClick();
+  view.b_save_bClick();
+  EXPECT_TRUE(view.script_used_up());
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+  EXPECT_TRUE(view.a()->count() == 1 && view.a()->contains(1));
+  EXPECT_TRUE(view.b()->count() == 1 && view.b()->contains(2));
 }
 
-}  // namespace
+TEST_F(DemoFiles, SavedEmptySetLoadedIntoTheOtherSetEmptiesBoth) {
+  fill_b({"5", "-5"});
+  save_a(folder.file(u8"empty.nbl"));
+  const int before = view.refreshes();
+  load_b(folder.file(u8"empty.nbl"));
+  EXPECT_EQ(view.refreshes(), before + 1);
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(list(V::lb_set_b), items{});
+  EXPECT_EQ(text(V::st_set_b), "Set B  -  0 items");
+  EXPECT_EQ(status(), (items{"True", "True", "True", "True", "True"}));
+}
+
+TEST_F(DemoFiles, SaveNeitherRefreshesNorMovesTheUndoSnapshots) {
+  fill_a({"1", "2"});
+  const int before = view.refreshes();
+  save_a(folder.file(u8"a.nbl"));
+  save_b(folder.file(u8"b.nbl"));
+  EXPECT_EQ(view.refreshes(), before);
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), items{"1"});
+}
+
+TEST_F(DemoFiles, LoadRestoresASavedSetAndUndoBringsBackTheChangedOne) {
+  fill_a({"1", "2", "3"});
+  save_a(folder.file(u8"a.nbl"));
+  include_a("4");
+  view.select(V::lb_set_a, "1");
+  view.b_exclude_aClick();
+  load_a(folder.file(u8"a.nbl"));
+  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2", "3"}));
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"2", "3", "4"}));
+}
+
+TEST_F(DemoFiles, LoadingBMovesTheUndoSnapshotsLikeAnyRefresh) {
+  save_b(folder.file(u8"b.nbl"));
+  include_a("5");
+  include_a("7");
+  load_b(folder.file(u8"b.nbl"));
+  view.b_undo_aClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"5", "7"}));
+}
+
+TEST_F(DemoFiles, DamagedFileLeavesAEmptyWhileItsListKeepsTheOldItemsUntilTheNextRefresh) {
+  fill_a({"7", "300"});
+  const std::string damaged = folder.file(u8"damaged.nbl");
+  save_a(damaged);
+  {
+    // "NBL1", the block count, then the first block's key and mask: its first stored map byte follows.
+    std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(16);
+    const char byte = static_cast<char>(file.get());
+    file.seekp(16);
+    file.put(static_cast<char>(byte ^ 0x10));
+    ASSERT_TRUE(file.good());
+  }
+  include_a("9");
+  const int before = view.refreshes();
+  view.open_answers.push_back(damaged);
+  try {
+    view.b_load_aClick();
+    FAIL() << "no error";
+  } catch (const intset::ENumbrelle& e) {
+    EXPECT_EQ(e.message(), "CRC error");
+  }
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(list(V::lb_set_a), (items{"7", "9", "300"}));
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  3 items");
+  EXPECT_TRUE(view.a()->is_empty());
+
+  include_b("1");
+  EXPECT_EQ(list(V::lb_set_a), items{});
+  EXPECT_EQ(text(V::st_set_a), "Set A  -  0 items");
+  EXPECT_EQ(text(V::ls_empty_a), "True");
+}
+
+TEST_F(DemoFiles, MissingFileRaisesTheOpenErrorAndLeavesTheSetUnchanged) {
+  fill_a({"1", "2"});
+  const std::string gone = folder.file(u8"gone.nbl");
+  const int before = view.refreshes();
+  view.open_answers.push_back(gone);
+  try {
+    view.b_load_aClick();
+    FAIL() << "no error";
+  } catch (const intset::EFOpenError& e) {
+    EXPECT_EQ(e.message().rfind("Cannot open file \"" + gone + "\". ", 0), 0u) << e.message();
+  }
+  EXPECT_EQ(view.refreshes(), before);
+  view.b_empty_bClick();
+  EXPECT_EQ(list(V::lb_set_a), (items{"1", "2"}));
+}
+
+TEST_F(DemoFiles, SaveIntoAMissingFolderRaisesTheCreateErrorAndRefreshesNothing) {
+  fill_a({"1"});
+  const std::string nowhere = folder.file(u8"no such folder/a.nbl");
+  const int before = view.refreshes();
+  view.save_answers.push_back(nowhere);
+  try {
+    view.b_save_aClick();
+    FAIL() << "no error";
+  } catch (const intset::EFCreateError& e) {
+    EXPECT_EQ(e.message().rfind("Cannot create file \"" + nowhere + "\". ", 0), 0u) << e.message();
+  }
+  EXPECT_EQ(view.refreshes(), before);
+  EXPECT_EQ(list(V::lb_set_a), items{"1"});
+}
+
+TEST_F(DemoFiles, FileNamesFromTheDialogsAreUtf8) {
+  fill_a({"42"});
+  save_a(folder.file(u8"m\u00e9lange \u2602.nbl"));
+  EXPECT_TRUE(std::filesystem::exists(folder.path() / u8"m\u00e9lange \u2602.nbl"));
+  load_b(folder.file(u8"m\u00e9lange \u2602.nbl"));
+  EXPECT_EQ(list(V::lb_set_b), items{"42"});
+}
 
 // --- Random commands against a model of two std::set and the undo snapshots --------------------------------
 
@@ -651,6 +798,8 @@ void run(std::uint32_t seed, int steps) {
   view.FormCreate();
   model_set a, b;
   std::vector<std::int32_t> snap_prev, snap_now;
+  temp_folder folder;
+  std::map<std::string, model_set> saved;  // file name -> the set saved in it
 
   for (int step = 0; step < steps; ++step) {
     const int refreshes_before = view.refreshes();
@@ -660,7 +809,9 @@ void run(std::uint32_t seed, int steps) {
     model_set& x = on_a ? a : b;
     std::string command;
 
-    switch (d.pick(12)) {
+    // Saving is slow (the file is flushed to disk), so one step in fifty saves and one in twenty-five loads.
+    const std::uint32_t file_step = d.pick(50);
+    switch (file_step == 0 ? 12 : file_step < 3 ? 13 : d.pick(12)) {
       case 0:
       case 1:
       case 2: {
@@ -734,6 +885,29 @@ void run(std::uint32_t seed, int steps) {
             break;
         }
         a = std::move(result);
+        break;
+      }
+      case 12: {
+        const std::string file = folder.file(d.pick(2) ? u8"1.nbl" : u8"2.nbl");
+        command = "save to " + file;
+        view.save_answers.push_back(file);
+        on_a ? view.b_save_aClick() : view.b_save_bClick();
+        saved[file] = x;
+        refreshes = false;
+        break;
+      }
+      case 13: {
+        if (saved.empty()) {
+          command = "load, cancelled";
+          view.open_answers.push_back(std::nullopt);
+          refreshes = false;
+        } else {
+          const auto file = std::next(saved.begin(), d.pick(static_cast<std::uint32_t>(saved.size())));
+          command = "load from " + file->first;
+          view.open_answers.push_back(file->first);
+          x = file->second;
+        }
+        on_a ? view.b_load_aClick() : view.b_load_bClick();
         break;
       }
       default:
