@@ -74,9 +74,9 @@ class fnubrel_logic {
   virtual std::optional<std::string> selected_item(view_element list) = 0;
   // A modal prompt titled `caption` showing `text` above an empty input line; nullopt on Cancel.
   virtual std::optional<std::string> prompt(const std::string& caption, const std::string& text) = 0;
-  // The file chosen in the open dialog d_open; nullopt on cancel.
+  // The full name (UTF-8) of the file chosen in the open dialog d_open; nullopt on cancel.
   virtual std::optional<std::string> choose_open_file() = 0;
-  // The file chosen in the save dialog d_save; nullopt on cancel.
+  // The full name (UTF-8) of the file chosen in the save dialog d_save; nullopt on cancel.
   virtual std::optional<std::string> choose_save_file() = 0;
 
   std::unique_ptr<intset::tnumbrelle> set_a, set_b;  // created in FormCreate
