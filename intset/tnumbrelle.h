@@ -171,17 +171,26 @@ class tnumbrelle {
   // --- Files and streams: the "NBL1" form is written; it and the older uncompressed form are read ------
 
   // Writes the set at the stream's position: "NBL1", block count, per block its key, a mask of its
-  // non-zero map bytes and those bytes, then their sum as checksum. Raises EWriteError if the stream fails.
+  // non-zero map bytes and those bytes, then their sum as checksum; all numbers little-endian. Writes
+  // through out.rdbuf() in chunks and syncs it at the end. O(blocks). Raises EWriteError (and sets badbit)
+  // when the stream takes fewer bytes than given or fails to sync.
   void save_to_stream(std::ostream& out) const;
-  // Replaces the contents with the set stored at the stream's position, consuming exactly its bytes.
-  // Raises ENumbrelle ("CRC error") for keys out of order or a checksum mismatch, EReadError for a stream
-  // that ends early; after any error the set is empty. A successful load keeps the enumeration cursor.
+  // Replaces the contents with the set stored at the stream's position, in either form, consuming exactly
+  // its bytes (never reading past them, never seeking). O(blocks); memory grows as blocks arrive and ends
+  // at the capacity compact() gives for the stored count. Raises ENumbrelle ("CRC error") for keys out of
+  // order, a checksum mismatch or a negative count, EReadError for a stream that ends early (setting
+  // eofbit and failbit), EOutOfMemory; any error raised by the stream passes through. After any error the
+  // set is empty (as clear()). A successful load keeps the enumeration cursor as it was. The set is taken
+  // as stored: blocks with empty maps stay, and keys of the legacy form are not checked.
   void load_from_stream(std::istream& in);
-  // Saves to the named file through a temporary file renamed over it, so a failed save leaves an
-  // existing file as it was. Raises EFCreateError when the file cannot be created, EWriteError on failure.
+  // Saves to the named file. A regular file (or one a symbolic link leads to) is replaced whole: written
+  // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits, so
+  // a failed save leaves the old file as it was. Anything else that exists under the name (a device, a
+  // pipe) is written in place. Raises EFCreateError (absolute name, system's text) when the file or its
+  // temporary cannot be created or an existing file may not be written, EWriteError when writing fails.
   void save_to_file(const std::filesystem::path& file_name) const;
-  // Loads the named file as load_from_stream does. Raises EFOpenError, leaving the set unchanged, when the
-  // file cannot be opened.
+  // Loads the named file as load_from_stream does. Raises EFOpenError (absolute name, system's text),
+  // leaving the set unchanged, when the file cannot be opened for reading or is a folder.
   void load_from_file(const std::filesystem::path& file_name);
 
   // --- Inspection ----------------------------------------------------------------------------------
@@ -201,6 +210,14 @@ class tnumbrelle {
   location locate(std::int32_t value) const;
   void compact();
   void include_one_by_one(std::span<const std::int32_t> values);
+
+  // Loading (file_format.cpp): the stream reader, the two forms, and the buffer sizing while blocks arrive.
+  class record_source;
+  void load_current_form(record_source& source);
+  void load_legacy_form(record_source& source, std::int32_t count);
+  std::int64_t prepare_load(std::int32_t count);
+  void make_room(std::int32_t index, std::int64_t final_capacity);
+  void finish_load(std::int32_t count, std::int64_t final_capacity);
 
   tbuffer buffer;
   std::int32_t used = 0;

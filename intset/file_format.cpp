@@ -1,0 +1,486 @@
+// tnumbrelle: the set file format, on streams and on named files.
+//
+// Current form, all numbers little-endian: "NBL1", block count (int32), then per block its key (int32),
+// a mask (uint32) whose bit i says that map byte i is non-zero, and those bytes in order of i; last the
+// checksum (uint32), the sum of the stored map bytes. Legacy form, read only: block count (int32, not
+// "NBL1"), then the 36-byte blocks verbatim.
+//
+// The stream operations go through the stream buffer in chunks of up to 64 KiB, and the reader never asks
+// for more bytes than the set is already known to hold, so the stream is left just after the set. Memory
+// for blocks is taken as blocks arrive, never up front from the stored count.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <istream>
+#include <limits>
+#include <new>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "intset/record_codec.h"
+#include "intset/tnumbrelle.h"
+
+namespace intset {
+
+namespace {
+
+constexpr unsigned char kMagic[4] = {'N', 'B', 'L', '1'};
+constexpr std::size_t kChunk = 64 * 1024;  // bytes moved per stream call, at most
+constexpr std::int32_t kGrowth = 32;       // the capacity steps of the set
+constexpr std::int64_t kShrinkSlack = 128;
+
+using detail::get_u32;
+using detail::kRecordRoom;
+using detail::put_u32;
+
+std::int32_t get_i32(const unsigned char* p) { return static_cast<std::int32_t>(get_u32(p)); }
+
+// Marks the stream failed without letting its exception mask turn that into a different error.
+void mark_failed(std::ios& stream, std::ios::iostate state) {
+  try {
+    stream.setstate(state);
+  } catch (...) {  // the caller raises its own error
+  }
+}
+
+// Collects records and hands them to the stream buffer a chunk at a time.
+class chunk_writer {
+ public:
+  explicit chunk_writer(std::ostream& out) : out_(out), buffer_(out.rdbuf()) {
+    if (buffer_ == nullptr) fail();
+    try {
+      chunk_.resize(kChunk);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory();
+    }
+  }
+
+  // Room for `bytes` (at most kRecordRoom) at the end of the chunk.
+  unsigned char* room(std::size_t bytes) {
+    if (chunk_.size() - end_ < bytes) flush();
+    return chunk_.data() + end_;
+  }
+  void commit(unsigned char* end) { end_ = static_cast<std::size_t>(end - chunk_.data()); }
+
+  void flush() {
+    if (end_ == 0) return;
+    const auto bytes = static_cast<std::streamsize>(end_);
+    if (buffer_->sputn(reinterpret_cast<const char*>(chunk_.data()), bytes) != bytes) fail();
+    end_ = 0;
+  }
+  // Pushes the stream buffer's own pending bytes on, so that a failure to write them shows now.
+  void sync() {
+    flush();
+    if (buffer_->pubsync() == -1) fail();
+  }
+
+ private:
+  [[noreturn]] void fail() {
+    mark_failed(out_, std::ios::badbit);
+    throw EWriteError();
+  }
+
+  std::ostream& out_;
+  std::streambuf* buffer_;
+  std::vector<unsigned char> chunk_;
+  std::size_t end_ = 0;
+};
+
+// The capacity compact() gives a set of capacity `capacity` once `used` is `count`.
+std::int64_t compacted_capacity(std::int64_t capacity, std::int64_t count) {
+  const std::int64_t slack = capacity - count;
+  if (slack >= 0 && slack < kShrinkSlack) return capacity;
+  return (count + kGrowth - 1) / kGrowth * kGrowth;
+}
+
+}  // namespace
+
+// Hands out the set's bytes from a stream in pieces of up to kRecordRoom bytes. It reads from the stream
+// buffer in chunks, but never more than the bytes the set is known to hold beyond those already read
+// (`owed_`), which the decoder declares through expect() as it learns the layout. So the stream is never
+// read past the set, and a stream that ends early is noticed only when the decoder reaches the missing
+// bytes, after everything before them has been checked.
+class tnumbrelle::record_source {
+ public:
+  explicit record_source(std::istream& in) : in_(in), buffer_(in.rdbuf()) {
+    if (buffer_ == nullptr) throw EReadError();
+    chunk_.resize(kChunk + kRecordRoom + detail::kDecodeOverread);
+  }
+
+  // `bytes` more bytes of the set follow those declared so far.
+  void expect(std::int64_t bytes) { owed_ += bytes; }
+
+  // The next `bytes` bytes (at most kRecordRoom, all declared through expect()), valid until the next
+  // call, followed by kDecodeOverread readable bytes. Raises EReadError when the stream ends before them.
+  const unsigned char* take(std::size_t bytes) {
+    if (end_ - pos_ < bytes) refill(bytes);
+    const unsigned char* piece = chunk_.data() + pos_;
+    pos_ += bytes;
+    return piece;
+  }
+
+ private:
+  void refill(std::size_t bytes) {
+    const std::size_t kept = end_ - pos_;
+    std::memmove(chunk_.data(), chunk_.data() + pos_, kept);
+    pos_ = 0;
+    end_ = kept;
+    if (!ended_) {
+      const auto want = static_cast<std::streamsize>(std::min<std::int64_t>(
+          static_cast<std::int64_t>(chunk_.size() - detail::kDecodeOverread - end_), owed_));
+      const std::streamsize got = buffer_->sgetn(reinterpret_cast<char*>(chunk_.data() + end_), want);
+      end_ += static_cast<std::size_t>(got);
+      owed_ -= got;
+      if (got < want) {
+        ended_ = true;
+        mark_failed(in_, std::ios::eofbit | std::ios::failbit);
+      }
+    }
+    if (end_ < bytes) throw EReadError();
+  }
+
+  std::istream& in_;
+  std::streambuf* buffer_;
+  std::vector<unsigned char> chunk_;
+  std::size_t pos_ = 0, end_ = 0;  // the bytes read but not yet taken
+  std::int64_t owed_ = 0;          // bytes of the set known to follow those read
+  bool ended_ = false;             // the stream delivered less than asked for
+};
+
+// --- Writing ------------------------------------------------------------------------------------------
+
+void tnumbrelle::save_to_stream(std::ostream& out) const {
+  chunk_writer writer(out);
+  unsigned char* head = writer.room(8);
+  std::memcpy(head, kMagic, 4);
+  put_u32(head + 4, static_cast<std::uint32_t>(used));
+  writer.commit(head + 8);
+  std::uint32_t checksum = 0;
+  const bool fast = detail::shuffle_codec_available();
+  for (std::int32_t k = 0; k < used; ++k) {
+    writer.commit(detail::encode_record(buffer[k], writer.room(kRecordRoom), checksum, fast));
+  }
+  unsigned char* tail = writer.room(4);
+  put_u32(tail, checksum);
+  writer.commit(tail + 4);
+  writer.sync();
+}
+
+// --- Reading ------------------------------------------------------------------------------------------
+
+void tnumbrelle::load_from_stream(std::istream& in) {
+  try {
+    record_source source(in);
+    source.expect(4);
+    const unsigned char* head = source.take(4);
+    if (std::memcmp(head, kMagic, 4) == 0) {
+      load_current_form(source);
+    } else {
+      load_legacy_form(source, get_i32(head));
+    }
+  } catch (const std::bad_alloc&) {
+    clear();
+    throw EOutOfMemory();
+  } catch (...) {
+    clear();
+    throw;
+  }
+}
+
+// Applies compact()'s rule for `count` blocks where it does not grow the buffer (it may shrink it), and
+// returns the capacity the buffer must have once all blocks are in. Growing is left to make_room().
+std::int64_t tnumbrelle::prepare_load(std::int32_t count) {
+  if (count < 0) throw ENumbrelle();
+  const std::int64_t final_capacity = compacted_capacity(buffer.length(), count);
+  if (final_capacity < buffer.length()) buffer.resize(static_cast<std::int32_t>(final_capacity));
+  used = 0;
+  return final_capacity;
+}
+
+// Makes sure block `index` exists, doubling the buffer towards `final_capacity` as blocks arrive.
+void tnumbrelle::make_room(std::int32_t index, std::int64_t final_capacity) {
+  if (index < buffer.length()) return;
+  const std::int64_t next =
+      std::min(std::max<std::int64_t>(2 * std::int64_t{buffer.length()}, kGrowth), final_capacity);
+  if (next > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
+  buffer.resize(static_cast<std::int32_t>(next));
+}
+
+void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
+  if (final_capacity > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
+  buffer.resize(static_cast<std::int32_t>(final_capacity));
+  used = count;
+}
+
+void tnumbrelle::load_current_form(record_source& source) {
+  source.expect(4);
+  const std::int32_t count = get_i32(source.take(4));
+  const std::int64_t final_capacity = prepare_load(count);
+  source.expect(8 * std::int64_t{count} + 4);
+  std::uint32_t checksum = 0;
+  const bool fast = detail::shuffle_codec_available();
+  std::int32_t last_key = 0;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const unsigned char* head = source.take(8);
+    const std::int32_t key = get_i32(head);
+    if (k > 0 && last_key >= key) throw ENumbrelle();
+    last_key = key;
+    const std::uint32_t mask = get_u32(head + 4);
+    const int stored = detail::stored_bytes(mask);
+    source.expect(stored);
+    make_room(k, final_capacity);
+    tblock& block = buffer[k];
+    block.key = key;
+    checksum += detail::decode_map(mask, source.take(static_cast<std::size_t>(stored)), block, fast);
+  }
+  if (get_u32(source.take(4)) != checksum) throw ENumbrelle();
+  finish_load(count, final_capacity);
+}
+
+void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count) {
+  const std::int64_t final_capacity = prepare_load(count);
+  source.expect(std::int64_t{count} * static_cast<std::int64_t>(sizeof(tblock)));
+  for (std::int32_t k = 0; k < count; ++k) {
+    const unsigned char* record = source.take(sizeof(tblock));
+    make_room(k, final_capacity);
+    tblock& block = buffer[k];
+    block.key = get_i32(record);
+    std::memcpy(block.bits, record + 4, sizeof block.bits);
+  }
+  finish_load(count, final_capacity);
+}
+
+// --- Files --------------------------------------------------------------------------------------------
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string system_text(int error) { return std::system_category().message(error); }
+
+// The name shown in messages: the file name made absolute against the working folder.
+std::string shown_name(const fs::path& file_name) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(file_name, ec);
+  return ec ? file_name.string() : absolute.string();
+}
+
+// Closes the descriptor on every path.
+class file_descriptor {
+ public:
+  explicit file_descriptor(int fd) noexcept : fd_(fd) {}
+  ~file_descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  file_descriptor(const file_descriptor&) = delete;
+  file_descriptor& operator=(const file_descriptor&) = delete;
+  int get() const noexcept { return fd_; }
+  // Closes now and reports whether the system accepted it (a delayed write error shows here).
+  bool close() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// An unbuffered stream buffer on a file descriptor; the set's reader and writer bring their own chunks.
+class descriptor_buffer : public std::streambuf {
+ public:
+  explicit descriptor_buffer(int fd) noexcept : fd_(fd) {}
+
+ protected:
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::streamsize done = 0;
+    while (done < n) {
+      const ssize_t put = ::write(fd_, s + done, static_cast<std::size_t>(n - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) break;
+      done += put;
+    }
+    return done;
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+  }
+
+  // Delivers fewer than `n` bytes only at the end of the file; a failing read raises EReadError.
+  std::streamsize xsgetn(char* s, std::streamsize n) override {
+    std::streamsize done = 0;
+    if (gptr() < egptr() && n > 0) {  // the byte underflow() peeked at
+      *s = *gptr();
+      gbump(1);
+      done = 1;
+    }
+    while (done < n) {
+      const ssize_t got = ::read(fd_, s + done, static_cast<std::size_t>(n - done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw EReadError();
+      if (got == 0) break;
+      done += got;
+    }
+    return done;
+  }
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (xsgetn(&peeked_, 1) != 1) return traits_type::eof();
+    setg(&peeked_, &peeked_, &peeked_ + 1);
+    return traits_type::to_int_type(peeked_);
+  }
+
+ private:
+  int fd_;
+  char peeked_ = 0;
+};
+
+// Where a save goes: the named file, or the file that its chain of symbolic links ends at.
+struct save_target {
+  fs::path path;
+  bool exists = false;
+  struct stat status {};
+};
+
+save_target resolve_target(const fs::path& file_name, const std::string& shown) {
+  save_target target{file_name};
+  for (int hops = 0;; ++hops) {
+    if (target.path.filename().empty()) throw EFCreateError(shown, system_text(EISDIR));
+    if (::lstat(target.path.c_str(), &target.status) != 0) {
+      if (errno == ENOENT) return target;  // a new file (or a missing folder, noticed on creating it)
+      throw EFCreateError(shown, system_text(errno));
+    }
+    if (!S_ISLNK(target.status.st_mode)) {
+      target.exists = true;
+      return target;
+    }
+    if (hops == 40) throw EFCreateError(shown, system_text(ELOOP));
+    std::error_code ec;
+    const fs::path link = fs::read_symlink(target.path, ec);
+    if (ec) throw EFCreateError(shown, system_text(ec.value()));
+    target.path = link.is_absolute() ? link : target.path.parent_path() / link;
+  }
+}
+
+// A new file beside the target, removed again unless kept.
+class temporary_file {
+ public:
+  temporary_file(const fs::path& target, mode_t mode, const std::string& shown) {
+    static std::atomic<unsigned> counter{0};
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string base = target.filename().string().substr(0, 200);  // leaves room within name limits
+    for (int attempt = 0;; ++attempt) {
+      const auto stamp = static_cast<unsigned long long>(
+          std::chrono::steady_clock::now().time_since_epoch().count() ^ (std::uint64_t{counter++} << 40));
+      char suffix[48];
+      std::snprintf(suffix, sizeof suffix, ".%ld.%llx.tmp", static_cast<long>(::getpid()), stamp);
+      path_ = folder / ("." + base + suffix);
+      const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+      if (fd >= 0) {
+        fd_ = fd;
+        return;
+      }
+      if (errno != EEXIST || attempt == 100) throw EFCreateError(shown, system_text(errno));
+    }
+  }
+  ~temporary_file() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!kept_) ::unlink(path_.c_str());
+  }
+  temporary_file(const temporary_file&) = delete;
+  temporary_file& operator=(const temporary_file&) = delete;
+
+  int fd() const noexcept { return fd_; }
+  const fs::path& path() const noexcept { return path_; }
+  bool close() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  void keep() noexcept { kept_ = true; }
+
+ private:
+  fs::path path_;
+  int fd_ = -1;
+  bool kept_ = false;
+};
+
+// Makes a completed rename survive a crash; a failure here does not undo the save.
+void sync_folder(const fs::path& target) {
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+// A regular file is replaced whole: the set goes to a new file in the same folder, which is flushed to
+// disk and then renamed over the target, so a save that fails anywhere leaves the old file untouched.
+// Anything else that exists under the name (a device, a pipe) is opened and written in place.
+void tnumbrelle::save_to_file(const std::filesystem::path& file_name) const {
+  const std::string shown = shown_name(file_name);
+  if (file_name.empty()) throw EFCreateError(shown, system_text(ENOENT));
+  save_target target = resolve_target(file_name, shown);
+
+  if (target.exists && S_ISREG(target.status.st_mode)) {
+    // The old file must be writable by us, as overwriting it in place would need; its mode is kept.
+    file_descriptor probe(::open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (probe.get() < 0) throw EFCreateError(shown, system_text(errno));
+    if (::fstat(probe.get(), &target.status) != 0) throw EFCreateError(shown, system_text(errno));
+  }
+  if (target.exists && !S_ISREG(target.status.st_mode)) {
+    file_descriptor file(
+        ::open(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+    if (file.get() < 0) throw EFCreateError(shown, system_text(errno));
+    descriptor_buffer buffer(file.get());
+    std::ostream out(&buffer);
+    save_to_stream(out);
+    if (!file.close()) throw EWriteError();
+    return;
+  }
+
+  temporary_file temp(target.path, target.exists ? S_IRUSR | S_IWUSR : 0666, shown);
+  if (target.exists) {
+    const struct stat& old = target.status;
+    // Owner and group are kept where the system lets us (only a privileged user may give files away);
+    // the permission bits are set afterwards, as a change of owner may clear some of them.
+    if (::fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
+    }
+    if (::fchmod(temp.fd(), old.st_mode & 07777) != 0) throw EFCreateError(shown, system_text(errno));
+  }
+  descriptor_buffer buffer(temp.fd());
+  std::ostream out(&buffer);
+  save_to_stream(out);
+  if (::fsync(temp.fd()) != 0) throw EWriteError();
+  if (!temp.close()) throw EWriteError();
+  if (::rename(temp.path().c_str(), target.path.c_str()) != 0) throw EFCreateError(shown, system_text(errno));
+  temp.keep();
+  sync_folder(target.path);
+}
+
+void tnumbrelle::load_from_file(const std::filesystem::path& file_name) {
+  file_descriptor file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) throw EFOpenError(shown_name(file_name), system_text(errno));
+  struct stat status {};
+  if (::fstat(file.get(), &status) == 0 && S_ISDIR(status.st_mode)) {
+    throw EFOpenError(shown_name(file_name), system_text(EISDIR));
+  }
+  descriptor_buffer buffer(file.get());
+  std::istream in(&buffer);
+  load_from_stream(in);
+}
+
+}  // namespace intset
