@@ -303,9 +303,46 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
 
 // --- Counting and enumeration -------------------------------------------------------------------------
 
-std::int32_t tnumbrelle::count() const {
+namespace {
+
+std::int64_t count_members_portable(const tblock* blocks, std::int32_t n) noexcept {
   std::int64_t total = 0;
-  for (std::int32_t i = 0; i < used; ++i) total += detail::map_popcount(buffer[i]);
+  for (std::int32_t i = 0; i < n; ++i) {
+    const map_words map = load_map(blocks[i]);
+    total += detail::word_popcount(map.w[0]) + detail::word_popcount(map.w[1]) +
+             detail::word_popcount(map.w[2]) + detail::word_popcount(map.w[3]);
+  }
+  return total;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define INTSET_HAS_POPCNT_PATH 1
+// The same sum, compiled for processors with the popcount instruction (every x86-64 of the last 15 years,
+// but not part of the baseline the library is built for).
+__attribute__((target("popcnt"))) std::int64_t count_members_popcnt(const tblock* blocks,
+                                                                    std::int32_t n) noexcept {
+  std::int64_t total = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    const map_words map = load_map(blocks[i]);
+    total += __builtin_popcountll(map.w[0]) + __builtin_popcountll(map.w[1]) +
+             __builtin_popcountll(map.w[2]) + __builtin_popcountll(map.w[3]);
+  }
+  return total;
+}
+#endif
+
+}  // namespace
+
+std::int64_t detail::count_members(const tblock* blocks, std::int32_t n) noexcept {
+#ifdef INTSET_HAS_POPCNT_PATH
+  static const bool has_popcnt = __builtin_cpu_supports("popcnt");
+  if (has_popcnt) return count_members_popcnt(blocks, n);
+#endif
+  return count_members_portable(blocks, n);
+}
+
+std::int32_t tnumbrelle::count() const {
+  const std::int64_t total = detail::count_members(buffer.data(), used);
   if (total > std::numeric_limits<std::int32_t>::max()) throw ETooManyMembers();
   return static_cast<std::int32_t>(total);
 }

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 
+#include "intset/block_ops.h"
 #include "set_helpers.h"
 
 namespace {
@@ -235,6 +236,64 @@ TEST(Differential, CursorMovesLikeAOneBitScanEvenWhenTheSetChanges) {
         ASSERT_EQ(got, want) << "step " << step;
       }
     }
+  }
+}
+
+// Sets whose blocks sit on every kind of edge: members on the first and last bit of each 64-bit word, whole
+// words, single bits, adjacent and distant blocks, both ends of the range.
+tnumbrelle edge_heavy_set(value_source& source, std::set<std::int32_t>& model) {
+  tnumbrelle set;
+  const int blocks = 1 + static_cast<int>(source.pick(40));
+  std::int64_t key = -8388608 + static_cast<std::int64_t>(source.pick(3));
+  for (int b = 0; b < blocks && key <= 8388607; ++b) {
+    for (int w = 0; w < 4; ++w) {
+      switch (source.pick(5)) {
+        case 0:
+          break;
+        case 1:  // whole word
+          for (int j = 0; j < 64; ++j) model.insert(static_cast<std::int32_t>(key * 256 + 64 * w + j));
+          break;
+        case 2:  // word edges
+          model.insert(static_cast<std::int32_t>(key * 256 + 64 * w));
+          model.insert(static_cast<std::int32_t>(key * 256 + 64 * w + 63));
+          break;
+        default:
+          model.insert(static_cast<std::int32_t>(key * 256 + 64 * w + source.pick(64)));
+      }
+    }
+    key += 1 + static_cast<std::int64_t>(source.pick(2) == 0 ? 0 : source.pick(3000000));
+  }
+  for (const std::int32_t v : model) set.include(v);
+  return set;
+}
+
+TEST(Differential, CountAgreesWithStdSetOnFullAndPatternedBlocks) {
+  value_source source(31337);
+  for (int round = 0; round < 300; ++round) {
+    std::set<std::int32_t> model;
+    tnumbrelle set = edge_heavy_set(source, model);
+    ASSERT_EQ(set.count(), static_cast<std::int32_t>(model.size())) << "round " << round;
+  }
+}
+
+TEST(Differential, WordPopcountMatchesABitByBitCount) {
+  std::mt19937_64 rng(64);
+  std::vector<std::uint64_t> words = {0,
+                                      ~std::uint64_t{0},
+                                      0x5555555555555555u,
+                                      0xAAAAAAAAAAAAAAAAu,
+                                      0x8000000000000001u,
+                                      0x0F0F0F0F0F0F0F0Fu};
+  for (int j = 0; j < 64; ++j) {
+    words.push_back(std::uint64_t{1} << j);
+    words.push_back(~(std::uint64_t{1} << j));
+    words.push_back(~std::uint64_t{0} >> j);
+  }
+  for (int k = 0; k < 1000; ++k) words.push_back(rng() & rng());
+  for (const std::uint64_t word : words) {
+    int bits = 0;
+    for (int j = 0; j < 64; ++j) bits += static_cast<int>((word >> j) & 1);
+    ASSERT_EQ(intset::detail::word_popcount(word), bits) << std::hex << word;
   }
 }
 
