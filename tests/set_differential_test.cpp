@@ -267,6 +267,38 @@ tnumbrelle edge_heavy_set(value_source& source, std::set<std::int32_t>& model) {
   return set;
 }
 
+TEST(Differential, LookupsAgreeWithStdSetForEveryBlockCountAndPlace) {
+  value_source source(8086);
+  for (int round = 0; round < 300; ++round) {
+    std::set<std::int32_t> model;
+    tnumbrelle set = edge_heavy_set(source, model);
+    // Every block's neighbourhood, the values between blocks and both ends of the range.
+    std::vector<std::int32_t> probes = {kMin, kMin + 1, kMax - 1, kMax, -1, 0, 1};
+    for (const auto& block : set.blocks()) {
+      const std::int64_t base = std::int64_t{block.key} * 256;
+      for (const std::int64_t offset : {-257, -256, -1, 0, 1, 63, 64, 255, 256, 257, 511}) {
+        const std::int64_t v = base + offset;
+        if (v >= kMin && v <= kMax) probes.push_back(static_cast<std::int32_t>(v));
+      }
+    }
+    for (int k = 0; k < 200; ++k) probes.push_back(source());
+    for (const std::int32_t v : probes) {
+      ASSERT_EQ(set.contains(v), model.contains(v)) << "round " << round << ", value " << v;
+    }
+    // Including and excluding at every place keeps the blocks as the model says.
+    for (const std::int32_t v : probes) {
+      if (source.pick(2) == 0) {
+        set.include(v);
+        model.insert(v);
+      } else {
+        set.exclude(v);
+        model.erase(v);
+      }
+    }
+    ASSERT_NO_FATAL_FAILURE(expect_matches(set, model)) << "round " << round;
+  }
+}
+
 TEST(Differential, CountAgreesWithStdSetOnFullAndPatternedBlocks) {
   value_source source(31337);
   for (int round = 0; round < 300; ++round) {
