@@ -363,6 +363,25 @@ bool tnumbrelle::first(std::int32_t& value) {
 // time would: on the member found, or on bit 0 of block `used` when there is none.
 bool tnumbrelle::next(std::int32_t& value) {
   if (cur_block == -1) return false;
+  if (cur_block < used) {
+    // Most calls find a member in the rest of the current 64-bit word: take it and step past it.
+    const tblock& block = buffer[cur_block];
+    const unsigned at = cur_bit;
+    const unsigned word_offset = (at >> 3) & 0x18u;  // 8 * (at / 64): the byte where at's word starts
+    const std::uint64_t rest =
+        detail::load_word(block.bits + word_offset) & (~std::uint64_t{0} << (at & 63u));
+    if (rest != 0) {
+      const int bit = static_cast<int>(word_offset * 8 + static_cast<unsigned>(std::countr_zero(rest)));
+      value = value_of(block.key, bit);
+      if (bit < 255) {
+        cur_bit = static_cast<std::uint8_t>(bit + 1);
+      } else {
+        cur_bit = 0;
+        if (++cur_block >= used) cur_block = -1;
+      }
+      return true;
+    }
+  }
   bool found = false;
   while (cur_block < used) {
     const int bit = detail::next_set_bit(buffer[cur_block], cur_bit);

@@ -267,6 +267,24 @@ tnumbrelle edge_heavy_set(value_source& source, std::set<std::int32_t>& model) {
   return set;
 }
 
+TEST(Differential, CursorAgreesWithOneBitScanAcrossWordAndBlockEdges) {
+  value_source source(515);
+  for (int round = 0; round < 300; ++round) {
+    std::set<std::int32_t> model;
+    tnumbrelle set = edge_heavy_set(source, model);
+    reference_cursor reference;
+    std::int32_t got = 0, want = 0;
+    ASSERT_EQ(set.first(got), reference.first(set, want));
+    ASSERT_EQ(got, want);
+    for (std::size_t k = 0; k <= model.size() + 1; ++k) {
+      const bool got_more = set.next(got), want_more = reference.next(set, want);
+      ASSERT_EQ(got_more, want_more) << "round " << round << ", call " << k;
+      ASSERT_EQ(got, want) << "round " << round << ", call " << k;
+    }
+    ASSERT_EQ(enumerate(set), as_vector(model));
+  }
+}
+
 TEST(Differential, LookupsAgreeWithStdSetForEveryBlockCountAndPlace) {
   value_source source(8086);
   for (int round = 0; round < 300; ++round) {
