@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <sstream>
+#include <string>
 
 #include "intset/block_ops.h"
 #include "set_helpers.h"
@@ -344,6 +346,100 @@ TEST(Differential, WordPopcountMatchesABitByBitCount) {
     int bits = 0;
     for (int j = 0; j < 64; ++j) bits += static_cast<int>((word >> j) & 1);
     ASSERT_EQ(intset::detail::word_popcount(word), bits) << std::hex << word;
+  }
+}
+
+// The block search exactly as specified, step by step, for block arrays in any order.
+struct reference_blocks {
+  std::vector<intset::tblock> blocks;
+
+  std::size_t locate(std::int32_t key) const {
+    if (blocks.empty()) return 0;
+    std::int64_t lo = 0, hi = static_cast<std::int64_t>(blocks.size()) - 1;
+    for (;;) {
+      if (blocks[lo].key >= key) return static_cast<std::size_t>(lo);
+      if (blocks[hi].key == key) return static_cast<std::size_t>(hi);
+      if (blocks[hi].key < key) return static_cast<std::size_t>(hi + 1);
+      const std::int64_t mid = (lo + hi) / 2;
+      if (blocks[mid].key < key) {
+        lo = mid + 1;
+      } else {
+        hi = mid - 1;
+      }
+    }
+  }
+  bool found_at(std::size_t at, std::int32_t key) const {
+    return at < blocks.size() && blocks[at].key == key;
+  }
+  static bool has(const intset::tblock& b, int bit) { return (b.bits[bit / 8] >> (bit % 8)) & 1; }
+
+  bool contains(std::int32_t v) const {
+    const std::size_t at = locate(v >> 8);
+    return found_at(at, v >> 8) && has(blocks[at], v & 255);
+  }
+  void include(std::int32_t v) {
+    const std::size_t at = locate(v >> 8);
+    if (!found_at(at, v >> 8)) {
+      intset::tblock fresh{};
+      fresh.key = v >> 8;
+      blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(at), fresh);
+    }
+    blocks[at].bits[(v & 255) / 8] |= static_cast<std::uint8_t>(1u << (v & 7));
+  }
+  void exclude(std::int32_t v) {
+    const std::size_t at = locate(v >> 8);
+    if (!found_at(at, v >> 8)) return;
+    intset::tblock only{};
+    only.key = blocks[at].key;
+    only.bits[(v & 255) / 8] = static_cast<std::uint8_t>(1u << (v & 7));
+    if (std::memcmp(only.bits, blocks[at].bits, sizeof only.bits) == 0) {
+      blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(at));
+    } else {
+      blocks[at].bits[(v & 255) / 8] &= static_cast<std::uint8_t>(~(1u << (v & 7)));
+    }
+  }
+};
+
+TEST(Differential, LookupsOnBlocksOutOfKeyOrderFollowTheSpecifiedSearch) {
+  value_source source(1984);
+  for (int round = 0; round < 200; ++round) {
+    // A file of the uncompressed form: keys out of order and repeated, maps possibly empty.
+    reference_blocks reference;
+    const int count = 1 + static_cast<int>(source.pick(60));
+    for (int k = 0; k < count; ++k) {
+      intset::tblock block{};
+      block.key = static_cast<std::int32_t>(source.pick(40)) - 20;
+      for (auto& byte : block.bits)
+        byte = source.pick(3) == 0 ? static_cast<std::uint8_t>(source.pick(256)) : 0;
+      reference.blocks.push_back(block);
+    }
+    std::string bytes(4, '\0');
+    std::memcpy(bytes.data(), &count, 4);  // little-endian host, as the tests of the file format assume
+    bytes.append(reinterpret_cast<const char*>(reference.blocks.data()), reference.blocks.size() * 36);
+    std::istringstream in(bytes);
+    tnumbrelle set;
+    set.load_from_stream(in);
+
+    for (int k = 0; k < 400; ++k) {
+      const std::int32_t v = static_cast<std::int32_t>(source.pick(12000)) - 6000;
+      ASSERT_EQ(set.contains(v), reference.contains(v)) << "round " << round << ", value " << v;
+      switch (source.pick(4)) {
+        case 0:
+          set.include(v);
+          reference.include(v);
+          break;
+        case 1:
+          set.exclude(v);
+          reference.exclude(v);
+          break;
+        default:
+          break;
+      }
+      const auto blocks = set.blocks();
+      ASSERT_EQ(blocks.size(), reference.blocks.size()) << "round " << round << ", step " << k;
+      ASSERT_EQ(std::memcmp(blocks.data(), reference.blocks.data(), blocks.size_bytes()), 0)
+          << "round " << round << ", step " << k;
+    }
   }
 }
 
