@@ -23,6 +23,7 @@
 #include <numeric>
 #include <random>
 #include <set>
+#include <sstream>
 #include <streambuf>
 #include <string>
 #include <unordered_set>
@@ -857,6 +858,74 @@ void register_comparisons(std::size_t s) {
   }
 }
 
+// Saving to and loading from memory: ours in its file form, CRoaring in its portable form (also after
+// run_optimize, which a user who cares about size would call first). Loads go into a fresh set.
+void register_files(std::size_t s) {
+  struct saved {
+    std::vector<char> bytes;
+    std::unique_ptr<memory_buffer> buffer;
+  };
+  const auto ours_bytes_of = [](const tnumbrelle& set) {
+    std::ostringstream sizing;
+    set.save_to_stream(sizing);
+    saved out;
+    const std::string bytes = sizing.str();
+    out.bytes.assign(bytes.begin(), bytes.end());
+    out.buffer = std::make_unique<memory_buffer>(out.bytes);
+    return out;
+  };
+  add_timed("save", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    saved out = ours_bytes_of(d.a.ours);
+    std::ostream stream(out.buffer.get());
+    timed(
+        st, [&] { out.buffer->rewind(); }, [&] { d.a.ours.save_to_stream(stream); });
+    set_members(st, d.a.sorted.size(), 1);
+    st.counters["file_bytes"] = double(out.bytes.size());
+  });
+  add_timed("load", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    saved in = ours_bytes_of(d.a.ours);
+    std::istream stream(in.buffer.get());
+    std::unique_ptr<tnumbrelle> set;
+    timed(
+        st,
+        [&] {
+          in.buffer->rewind();
+          stream.clear();
+          set = std::make_unique<tnumbrelle>();
+        },
+        [&] { set->load_from_stream(stream); });
+    set_members(st, d.a.sorted.size(), 1);
+    st.counters["file_bytes"] = double(in.bytes.size());
+  });
+  for (const bool runs : {false, true}) {
+    const char* peer = runs ? kRoaringRuns : kRoaring;
+    const auto bitmap = [runs](shape_data& d) {
+      roaring_ptr r(roaring_bitmap_copy(d.a.roaring.get()));
+      if (runs) roaring_bitmap_run_optimize(r.get());
+      return r;
+    };
+    add_timed("save", s, peer, [=](benchmark::State& st, shape_data& d) {
+      const roaring_ptr r = bitmap(d);
+      std::vector<char> bytes(roaring_bitmap_portable_size_in_bytes(r.get()));
+      timed(
+          st, [] {}, [&] { roaring_bitmap_portable_serialize(r.get(), bytes.data()); });
+      set_members(st, d.a.sorted.size(), 1);
+      st.counters["file_bytes"] = double(bytes.size());
+    });
+    add_timed("load", s, peer, [=](benchmark::State& st, shape_data& d) {
+      const roaring_ptr r = bitmap(d);
+      std::vector<char> bytes(roaring_bitmap_portable_size_in_bytes(r.get()));
+      roaring_bitmap_portable_serialize(r.get(), bytes.data());
+      roaring_ptr loaded;
+      timed(
+          st, [&] { loaded.reset(); },
+          [&] { loaded.reset(roaring_bitmap_portable_deserialize_safe(bytes.data(), bytes.size())); });
+      set_members(st, d.a.sorted.size(), 1);
+      st.counters["file_bytes"] = double(bytes.size());
+    });
+  }
+}
+
 // Memory per member. Ours: capacity x 36 bytes. CRoaring: see roaring_bytes(), as add_many leaves it (after
 // shrink_to_fit) and after run_optimize. Standard containers: the bytes their allocator holds.
 void register_memory(std::size_t s) {
@@ -1022,6 +1091,7 @@ void register_all() {
     register_reading(s);
     register_combining(s);
     register_comparisons(s);
+    register_files(s);
   }
   register_random_include_sweep();
   register_density_sweep();
