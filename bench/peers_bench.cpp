@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -128,17 +129,17 @@ std::vector<shape_spec> shapes() {
          auto rng = seeded(11, side);
          return make_clustered(n, rng);
        }},
-      {"uniform 1/2", "each value of [0, 2,000,000) with probability 1/2",
+      {"uniform 1 in 2", "each value of [0, 2,000,000) with probability 1/2",
        [=](int side) {
          auto rng = seeded(12, side);
          return make_uniform(0.5, 0, 2 * std::int64_t(n), rng);
        }},
-      {"uniform 1/16", "each value of [0, 16,000,000) with probability 1/16",
+      {"uniform 1 in 16", "each value of [0, 16,000,000) with probability 1/16",
        [=](int side) {
          auto rng = seeded(13, side);
          return make_uniform(1.0 / 16, 0, 16 * std::int64_t(n), rng);
        }},
-      {"uniform 1/10000", "each value of [-2e9, 2e9) with probability 1/10,000 (about 400,000 members)",
+      {"uniform 1 in 10000", "each value of [-2e9, 2e9) with probability 1/10,000 (about 400,000 members)",
        [=](int side) {
          auto rng = seeded(14, side);
          return make_uniform(1e-4, std::int64_t(-wide), std::int64_t(wide), rng);
@@ -1118,6 +1119,13 @@ int main(int argc, char** argv) {
   if (!min_time_given) args.insert(args.begin() + 1, default_min_time.data());
   int count = static_cast<int>(args.size());
 
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos) {
+      benchmark::AddCustomContext("cpu_model", line.substr(line.find(':') + 2));
+      break;
+    }
+  }
   benchmark::AddCustomContext("compiler", NUMBRELLE_BENCH_COMPILER);
   benchmark::AddCustomContext("compiler_flags", NUMBRELLE_BENCH_FLAGS);
   benchmark::AddCustomContext("croaring_version", std::to_string(ROARING_VERSION_MAJOR) + "." +

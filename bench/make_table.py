@@ -1,0 +1,342 @@
+#!/usr/bin/env python3
+"""Turns the JSON output of peers_bench into docs/benchmarks.md.
+
+    build/peers/bench/peers_bench --benchmark_out=peers.json --benchmark_out_format=json
+    python3 bench/make_table.py peers.json docs/benchmarks.md
+
+Benchmark names are "operation/shape/peer" (Google Benchmark may append "/iterations:1" or
+"/manual_time"). Ratios are tnumbrelle's time divided by the peer's: below 1 means tnumbrelle is faster.
+"""
+
+import json
+import re
+import sys
+from collections import OrderedDict
+
+OURS, ROARING, RUNS = "tnumbrelle", "CRoaring", "CRoaring+runs"
+TREE, HASH, VECTOR = "std::set", "std::unordered_set", "std::vector"
+PEERS = [OURS, ROARING, TREE, HASH, VECTOR]
+SHAPES = ["dense", "clustered", "uniform 1 in 2", "uniform 1 in 16", "uniform 1 in 10000", "sparse",
+          "negative-heavy"]
+
+# Operations reported per value (ns per value) and per call (µs per call), in table order.
+PER_VALUE = ["include ascending", "include random", "include_array", "contains hit", "contains miss", "exclude",
+             "first/next", "to_array"]
+PER_CALL = ["count", "intersect", "unite", "subtract", "is_subset_of true", "is_subset_of fails early",
+            "equals true", "equals fails early", "save", "load"]
+COMBINING = ["intersect", "unite", "subtract"]
+# What Google Benchmark appends to a name.
+SUFFIX = re.compile(r"^(iterations|min_time|repeats|threads|manual_time|real_time|process_time)(:.*)?$")
+
+# Targets against CRoaring on the dense and clustered shapes: the largest allowed time ratio.
+ROARING_TARGETS = {op: 1.0 for op in ["first/next", "to_array", "intersect", "unite", "subtract",
+                                       "is_subset_of true", "is_subset_of fails early", "equals true",
+                                       "equals fails early", "save", "load"]}
+ROARING_TARGETS.update({"contains hit": 2.0, "contains miss": 2.0})
+TARGET_SHAPES = ["dense", "clustered"]
+
+NOTES = """\
+## Where the set loses, and why
+
+- **`count`** is O(blocks) by its definition (a popcount over every block), while CRoaring keeps a
+  cardinality per container and `std::set::size()` is a stored number. No block layout can close that gap;
+  `count` is now a popcount-instruction loop (about 1 ns per block where it was a library call per word).
+- **Single `include` in random order over a wide range, and `exclude` of isolated values**: every new or
+  vanished block moves the blocks after it, so the cost per value grows with the number of blocks. The
+  sweep below gives the crossover against `std::set`. `include_array` sorts first and has no such cost: it
+  is the way to build a large set.
+- **Isolated values** cost a whole 36-byte block (288 bits per member on the sparse shapes), against
+  CRoaring's 16-bit array entries. The density sweep below gives the crossover.
+- **Dense shape, `unite` and `equals`**: on a range of a million values CRoaring's containers are full, and
+  it settles a full container from its stored cardinality without reading its bits. `tnumbrelle` has no
+  per-block count and reads every block (at memcpy speed). `unite` must also build a new block array of
+  A.used + B.used blocks, as its definition asks.
+- **`contains`**: one binary search over all blocks (12 rounds for the dense shape's 3,907 blocks), against
+  CRoaring's search over a few 16-bit container keys followed by one bit test. The search has to probe
+  exactly the blocks its definition names (a loaded file may hold blocks out of key order, and the answer
+  must be the specified one), which rules out interpolation or an index beside the blocks.
+- **`first`/`next`**: the cursor lives in the set object, so every call reloads and stores it; the chain
+  through memory costs a few cycles per member more than CRoaring's iterator.
+- **Comparisons that fail at the first member** take a few nanoseconds for every peer that keeps its members in
+  order; `std::set` and the sorted vector return after one comparison, tnumbrelle after one block. Below
+  about 5 ns the 5x target against `std::set` cannot be told from the cost of the call.
+- **`first`/`next` against `std::set`**: a `std::set` built in ascending order has its nodes in allocation
+  order, so walking it is a pointer chase through memory that the prefetcher follows; it is as fast as the
+  cursor per member.
+- **`save` and `load`** write and read the compressed file form (a mask of the non-zero map bytes per
+  block, then those bytes, and a checksum over them) through a stream, where CRoaring's portable form copies
+  its containers whole. They live in the file format code, which is measured here but was not tuned as part
+  of this work.
+- **CRoaring+runs**: after `roaring_bitmap_run_optimize` CRoaring stores runs of consecutive values in 4
+  bytes each, far below any bitmap. The targets are taken against CRoaring as `roaring_bitmap_add_many`
+  builds it (arrays and bitmaps); the runs column is there so the comparison is not hidden.
+"""
+
+
+def parse(path):
+    with open(path) as f:
+        doc = json.load(f)
+    rows = {}
+    for b in doc["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        parts = [p for p in b["name"].split("/") if not SUFFIX.match(p)]
+        # Operation names may contain "/" ("first/next"): the last two parts are shape and peer.
+        op, shape, peer = "/".join(parts[:-2]), parts[-2], parts[-1]
+        manual = "manual_time" in b["name"]
+        scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+        seconds = (b["real_time"] if manual else b["cpu_time"]) * scale
+        entry = {"seconds": seconds, "counters": b}
+        if "items_per_second" in b and b["items_per_second"] > 0:
+            entry["per_value"] = 1.0 / b["items_per_second"]
+        rows[(op, shape, peer)] = entry
+    return doc.get("context", {}), rows
+
+
+def fmt_time(seconds):
+    if seconds is None:
+        return ""
+    if seconds >= 1e-3:
+        return f"{seconds * 1e3:.3g} ms"
+    if seconds >= 1e-6:
+        return f"{seconds * 1e6:.3g} µs"
+    return f"{seconds * 1e9:.3g} ns"
+
+
+def fmt_ratio(r):
+    return "" if r is None else f"{r:.2f}"
+
+
+def fmt_num(x):
+    return "" if x is None else f"{x:,.0f}"
+
+
+class Tables:
+    def __init__(self, context, rows):
+        self.context, self.rows = context, rows
+        self.checks = []  # (target, met, detail)
+
+    def value(self, op, shape, peer, per_value):
+        e = self.rows.get((op, shape, peer))
+        if e is None:
+            return None
+        return e.get("per_value") if per_value else e["seconds"]
+
+    def counter(self, op, shape, peer, name):
+        e = self.rows.get((op, shape, peer))
+        return None if e is None else e["counters"].get(name)
+
+    @staticmethod
+    def ratio(a, b):
+        return None if a is None or b is None or b == 0 else a / b
+
+    def check(self, target, value, limit, detail, at_least=False):
+        if value is None:
+            return
+        met = value >= limit if at_least else value <= limit
+        self.checks.append((target, met, detail))
+
+    def header(self):
+        c = self.context
+        out = ["# tnumbrelle beside its peers", "",
+               "Generated by `bench/make_table.py` from the JSON output of `peers_bench` (see README, Benchmark)."
+               " Do not edit by hand.", "",
+               "| | |", "|---|---|"]
+        out.append(f"| machine | {c.get('cpu_model', '?')}, {c.get('num_cpus', '?')} cores"
+                   f" at {c.get('mhz_per_cpu', '?')} MHz |")
+        caches = ", ".join(f"L{x['level']} {x['type'].lower()} {x['size'] // 1024} KiB"
+                           for x in c.get("caches", []))
+        out.append(f"| caches | {caches} |")
+        load = c.get("load_avg")
+        if load:
+            out.append(f"| load average at start | {', '.join(f'{x:.2f}' for x in load)} |")
+        out.append(f"| compiler | {c.get('compiler', '?')} |")
+        out.append(f"| flags (library, peers' calls, benchmark) | `{c.get('compiler_flags', '?').strip()}`"
+                   " (no `-march`: baseline x86-64, as the Debian CRoaring is built) |")
+        out.append(f"| CRoaring | {c.get('croaring_version', '?')} (Debian libroaring-dev) |")
+        out.append(f"| date | {c.get('date', '?')} |")
+        out.append(f"| data scale | {c.get('peers_scale', '1')} |")
+        out += ["", "Shapes (fixed seeds; B is a second set of the same shape):", ""]
+        for s in SHAPES:
+            members = self.counter("memory", s, OURS, "members")
+            blocks = self.counter("memory", s, OURS, "blocks")
+            desc = c.get(f"shape {s}", "")
+            out.append(f"- **{s}**: {desc}; {fmt_num(members)} members in {fmt_num(blocks)} blocks.")
+        out += ["", "CRoaring gets every value as `x ^ 0x80000000` (which keeps the order); the mapping is done "
+                "before timing and results are left mapped. Operations that change their input (building, "
+                "`exclude`, the combining operations, `load`) are timed alone on a fresh copy; their "
+                "standard-container versions are: `std::set` erasing or inserting in place, "
+                "`std::unordered_set` likewise, and the sorted `std::vector` building a new vector with "
+                "`std::set_intersection`/`set_union`/`set_difference`. `first/next` for the peers is their "
+                "iterator (CRoaring: `roaring_advance_uint32_iterator`).", ""]
+        return out
+
+    def shape_table(self, shape):
+        out = [f"### {shape}", "",
+               "| operation | " + " | ".join(PEERS) + " | ours / CRoaring | ours / std::set | target |",
+               "|---" * (len(PEERS) + 4) + "|"]
+        for op in PER_VALUE + PER_CALL:
+            per_value = op in PER_VALUE
+            vals = [self.value(op, shape, p, per_value) for p in PEERS]
+            if all(v is None for v in vals):
+                continue
+            r_roaring = self.ratio(vals[0], vals[1])
+            r_tree = self.ratio(vals[0], vals[2])
+            target = ""
+            if shape in TARGET_SHAPES and op in ROARING_TARGETS:
+                limit = ROARING_TARGETS[op]
+                target = f"≤ {limit:g} × CRoaring"
+                self.check(f"{shape}: {op} ≤ {limit:g} × CRoaring", r_roaring, limit,
+                           f"{fmt_ratio(r_roaring)} × CRoaring")
+                if r_roaring is not None:
+                    target += " ✓" if r_roaring <= limit else " ✗"
+            if op == "include_array":
+                target = "≤ 2 × CRoaring" + ("" if r_roaring is None else (" ✓" if r_roaring <= 2 else " ✗"))
+                self.check(f"{shape}: include_array ≤ 2 × CRoaring", r_roaring, 2.0,
+                           f"{fmt_ratio(r_roaring)} × CRoaring")
+            if shape in TARGET_SHAPES and r_tree is not None:
+                self.check(f"{shape}: {op} ≥ 5 × faster than std::set", r_tree, 0.2,
+                           f"{fmt_ratio(r_tree)} × std::set")
+            unit = "/value" if per_value else ""
+            cells = [fmt_time(v) for v in vals]
+            out.append(f"| {op}{' (per value)' if per_value else ''} | " + " | ".join(cells) +
+                       f" | {fmt_ratio(r_roaring)} | {fmt_ratio(r_tree)} | {target} |")
+        n_random = self.counter("include random", shape, OURS, "members")
+        n_exclude = self.counter("exclude", shape, OURS, "items_per_second")
+        out.append("")
+        if n_random is not None:
+            out.append(f"`include random` used {fmt_num(n_random)} values on this shape.")
+            out.append("")
+        return out
+
+    def memory_table(self):
+        peers = [OURS, ROARING, RUNS, TREE, HASH, VECTOR]
+        out = ["## Memory", "",
+               "Bits per member. tnumbrelle: capacity × 36 bytes. CRoaring: the container payloads reported by "
+               "`roaring_bitmap_statistics`, plus each container's header struct and its entry in the key, type "
+               "and pointer arrays, after `roaring_bitmap_shrink_to_fit` (so without growth slack); +runs: after "
+               "`roaring_bitmap_run_optimize` as well. Standard containers: the bytes their allocator holds "
+               "(counting allocator; the heap's own per-allocation overhead is not counted for anyone).", "",
+               "| shape | " + " | ".join(peers) + " | ours / CRoaring | ours / std::set | target |",
+               "|---" * (len(peers) + 4) + "|"]
+        for s in SHAPES:
+            vals = [self.counter("memory", s, p, "bits_per_member") for p in peers]
+            r_roaring, r_tree = self.ratio(vals[0], vals[1]), self.ratio(vals[0], vals[3])
+            target = ""
+            if s in TARGET_SHAPES:
+                ok = r_roaring is not None and r_roaring <= 1.5 and r_tree is not None and r_tree <= 0.1
+                target = "≤ 1.5 × CRoaring, ≤ 0.1 × std::set " + ("✓" if ok else "✗")
+                self.check(f"{s}: memory ≤ 1.5 × CRoaring", r_roaring, 1.5, f"{fmt_ratio(r_roaring)} × CRoaring")
+                self.check(f"{s}: memory ≤ 0.1 × std::set", r_tree, 0.1, f"{fmt_ratio(r_tree)} × std::set")
+            out.append(f"| {s} | " + " | ".join("" if v is None else f"{v:.3g}" for v in vals) +
+                       f" | {fmt_ratio(r_roaring)} | {fmt_ratio(r_tree)} | {target} |")
+        return out + [""]
+
+    def files_table(self):
+        peers = [OURS, ROARING, RUNS]
+        out = ["## Save and load", "",
+               "Bytes written, and time to save into / load from memory (ours: the file form through a stream "
+               "over a fixed buffer; CRoaring: `roaring_bitmap_portable_serialize` / "
+               "`roaring_bitmap_portable_deserialize_safe`).", "",
+               "| shape | " + " | ".join(f"{p} bytes" for p in peers) + " | " +
+               " | ".join(f"{p} save" for p in peers) + " | " + " | ".join(f"{p} load" for p in peers) + " |",
+               "|---" * (1 + 3 * len(peers)) + "|"]
+        for s in SHAPES:
+            sizes = [self.counter("save", s, p, "file_bytes") for p in peers]
+            saves = [self.value("save", s, p, False) for p in peers]
+            loads = [self.value("load", s, p, False) for p in peers]
+            out.append(f"| {s} | " + " | ".join(fmt_num(x) for x in sizes) + " | " +
+                       " | ".join(fmt_time(x) for x in saves) + " | " + " | ".join(fmt_time(x) for x in loads) + " |")
+        return out + [""]
+
+    def bandwidth_table(self):
+        out = ["## The combining operations against memcpy", "",
+               "Bytes of block arrays walked per second (A.used + B.used blocks × 36 bytes per call) beside "
+               "`memcpy` of the same number of bytes between two warm buffers. Target: at least a quarter of "
+               "memcpy's rate.", "",
+               "| shape | bytes walked | memcpy | intersect | unite | subtract | lowest / memcpy |",
+               "|---|---|---|---|---|---|---|"]
+        for s in SHAPES:
+            mem = self.counter("memcpy", s, "memcpy", "bytes_per_second")
+            rates = [self.counter(op, s, OURS, "bytes_per_second") for op in COMBINING]
+            e = self.rows.get(("intersect", s, OURS))
+            walked = None
+            if e is not None and rates[0]:
+                walked = rates[0] * e["seconds"]
+            if mem is None or any(r is None for r in rates):
+                continue
+            low = min(rates) / mem
+            for op, r in zip(COMBINING, rates):
+                self.check(f"{s}: {op} ≥ 0.25 × memcpy bandwidth", r / mem, 0.25, f"{r / mem:.2f} × memcpy",
+                           at_least=True)
+            out.append(f"| {s} | {fmt_num(walked)} | {mem / 1e9:.1f} GB/s | " +
+                       " | ".join(f"{r / 1e9:.1f} GB/s" for r in rates) + f" | {low:.2f} |")
+        return out + [""]
+
+    def sweeps(self):
+        out = ["## Crossovers", "",
+               "### Random-order `include` of n values spread over the whole range", "",
+               "Each value lands in a block of its own, so every include inserts a block and moves the ones "
+               "after it. Time per value:", "",
+               "| n | " + " | ".join([OURS, ROARING, TREE, VECTOR]) + " | ours / std::set |",
+               "|---|---|---|---|---|---|"]
+        op = "include random, n values over the whole range"
+        ns = sorted({int(k[1]) for k in self.rows if k[0] == op})
+        crossover = None
+        for n in ns:
+            vals = [self.value(op, str(n), p, True) for p in [OURS, ROARING, TREE, VECTOR]]
+            r = self.ratio(vals[0], vals[2])
+            if r is not None and r > 1 and crossover is None:
+                crossover = n
+            out.append(f"| {n:,} | " + " | ".join(fmt_time(v) for v in vals) + f" | {fmt_ratio(r)} |")
+        out.append("")
+        if crossover is not None:
+            out.append(f"tnumbrelle is slower than `std::set` from about **n = {crossover:,}** isolated blocks on "
+                       "(first measured n where the ratio exceeds 1). Build such sets with `include_array`.")
+        else:
+            out.append("tnumbrelle stayed at or below `std::set` over the whole sweep.")
+        out += ["", "### Memory per member as the density falls", "",
+                "Each value of a window is a member with the given probability.", "",
+                "| density | " + " | ".join([OURS, ROARING, RUNS]) + " | ours / CRoaring |", "|---|---|---|---|---|"]
+        op = "memory, uniform density"
+        dens = sorted({k[1] for k in self.rows if k[0] == op}, key=lambda d: int(d.split()[-1]))
+        crossover = None
+        for d in dens:
+            vals = [self.counter(op, d, p, "bits_per_member") for p in [OURS, ROARING, RUNS]]
+            r = self.ratio(vals[0], vals[1])
+            if r is not None and r > 1 and crossover is None:
+                crossover = d
+            out.append(f"| {d} | " + " | ".join("" if v is None else f"{v:.3g}" for v in vals) +
+                       f" | {fmt_ratio(r)} |")
+        out.append("")
+        if crossover is not None:
+            out.append(f"tnumbrelle needs more memory per member than CRoaring from a density of about "
+                       f"**{crossover}** on (fewer than about {256 // int(crossover.split()[-1]) or 1} members "
+                       "per 256-value block).")
+        return out + [""]
+
+    def summary(self):
+        out = ["## Targets", "", "| target | result | measured |", "|---|---|---|"]
+        for target, met, detail in self.checks:
+            out.append(f"| {target} | {'met' if met else '**missed**'} | {detail} |")
+        return out + [""]
+
+
+def main():
+    src = sys.argv[1] if len(sys.argv) > 1 else "peers.json"
+    dst = sys.argv[2] if len(sys.argv) > 2 else "docs/benchmarks.md"
+    context, rows = parse(src)
+    t = Tables(context, rows)
+    body = ["## Time per operation", "",
+            "Per-value operations in time per value, the others in time per call. The ratio columns divide "
+            "tnumbrelle's time by the peer's: below 1 is faster.", ""]
+    for s in SHAPES:
+        body += t.shape_table(s)
+    body += t.memory_table() + t.files_table() + t.bandwidth_table() + t.sweeps()
+    text = "\n".join(t.header() + t.summary() + [NOTES] + body) + "\n"
+    with open(dst, "w") as f:
+        f.write(text)
+
+
+if __name__ == "__main__":
+    main()
