@@ -129,33 +129,29 @@ void tnumbrelle::assign(const tnumbrelle& source) {
 // --- Single values ------------------------------------------------------------------------------------
 
 // Binary search for the block of `value`'s key; when absent, `position` is where it has to be inserted.
-// Each round stops when the key is at or before block lo, or at or after block hi, and otherwise halves
-// [lo, hi] around mid. The halving is written without a branch and the next round's two possible mids are
-// fetched early, because which half holds the key is a coin toss that a branch predictor keeps losing.
-// The rounds probe exactly the blocks of the plain loop, so even a block array out of key order (only a
-// loaded file can bring one) gives the same answer.
 tnumbrelle::location tnumbrelle::locate(std::int32_t value) const {
   location at{false, 0, key_of(value), bit_of(value)};
   if (used > 0) {
-    const tblock* blocks = buffer.data();
-    const std::int32_t key = at.key;
     std::int32_t lo = 0, hi = used - 1;
     for (;;) {
-      if (blocks[lo].key >= key) {
+      if (buffer[lo].key >= at.key) {
         at.position = lo;
         break;
       }
-      const std::int32_t hi_key = blocks[hi].key;
-      if (hi_key <= key) {
-        at.position = hi_key == key ? hi : hi + 1;
+      if (buffer[hi].key == at.key) {
+        at.position = hi;
         break;
       }
-      const std::int32_t mid = lo + ((hi - lo) >> 1);  // lo <= hi here
-      __builtin_prefetch(&blocks[lo + ((mid - lo) >> 1)]);
-      __builtin_prefetch(&blocks[mid + ((hi - mid + 1) >> 1)]);
-      const std::int32_t above = -static_cast<std::int32_t>(blocks[mid].key < key);  // all ones or zero
-      lo += (mid + 1 - lo) & above;
-      hi += (mid - 1 - hi) & ~above;
+      if (buffer[hi].key < at.key) {
+        at.position = hi + 1;
+        break;
+      }
+      const std::int32_t mid = lo + (hi - lo) / 2;
+      if (buffer[mid].key < at.key) {
+        lo = mid + 1;
+      } else {
+        hi = mid - 1;
+      }
     }
   }
   at.found = at.position < used && buffer[at.position].key == at.key;
