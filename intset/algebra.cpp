@@ -92,24 +92,29 @@ void tnumbrelle::unite(const tnumbrelle& b) {
   compact();
 }
 
-bool tnumbrelle::is_subset_of(const tnumbrelle& b) const {
-  bool result = used <= b.used;
+namespace {
+
+// Whether every block of `sub` has a block with the same key in `super` whose map contains its map, walking
+// both in step. The sizes have been compared by the caller.
+bool blocks_contained(const tblock* sub, std::int32_t sub_used, const tblock* super,
+                      std::int32_t super_used) {
   std::int32_t j = 0;
-  for (std::int32_t i = 0; result && i < used; ++i) {
-    while (j < b.used && b.buffer[j].key < buffer[i].key) ++j;
-    result = j < b.used && b.buffer[j].key == buffer[i].key && detail::map_contained(buffer[i], b.buffer[j]);
+  for (std::int32_t i = 0; i < sub_used; ++i) {
+    const std::int32_t key = sub[i].key;
+    while (j < super_used && super[j].key < key) ++j;
+    if (j == super_used || super[j].key != key || !detail::map_contained(sub[i], super[j])) return false;
   }
-  return result;
+  return true;
+}
+
+}  // namespace
+
+bool tnumbrelle::is_subset_of(const tnumbrelle& b) const {
+  return used <= b.used && blocks_contained(buffer.data(), used, b.buffer.data(), b.used);
 }
 
 bool tnumbrelle::is_superset_of(const tnumbrelle& b) const {
-  bool result = used >= b.used;
-  std::int32_t i = 0;
-  for (std::int32_t j = 0; result && j < b.used; ++j) {
-    while (i < used && buffer[i].key < b.buffer[j].key) ++i;
-    result = i < used && buffer[i].key == b.buffer[j].key && detail::map_contained(b.buffer[j], buffer[i]);
-  }
-  return result;
+  return used >= b.used && blocks_contained(b.buffer.data(), b.used, buffer.data(), used);
 }
 
 // Sets without empty blocks and with ascending keys have identical block arrays exactly when they are

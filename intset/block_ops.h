@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "intset/tnumbrelle.h"
 
 namespace intset::detail {
@@ -59,10 +63,19 @@ inline int word_popcount(std::uint64_t x) noexcept {
 // word_popcount().
 std::int64_t count_members(const tblock* blocks, std::int32_t n) noexcept;
 
-// Whether every member bit of `a` is also set in `b`.
+// Whether every member bit of `a` is also set in `b`. Byte order does not matter for this test, so the
+// maps are compared as they lie in memory, 16 bytes at a time where the target has SSE2.
 inline bool map_contained(const tblock& a, const tblock& b) noexcept {
+#if defined(__SSE2__)
+  const auto* x = reinterpret_cast<const __m128i*>(a.bits);
+  const auto* y = reinterpret_cast<const __m128i*>(b.bits);
+  const __m128i outside = _mm_or_si128(_mm_andnot_si128(_mm_loadu_si128(y), _mm_loadu_si128(x)),
+                                       _mm_andnot_si128(_mm_loadu_si128(y + 1), _mm_loadu_si128(x + 1)));
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF;
+#else
   const map_words x = load_map(a), y = load_map(b);
   return ((x.w[0] & ~y.w[0]) | (x.w[1] & ~y.w[1]) | (x.w[2] & ~y.w[2]) | (x.w[3] & ~y.w[3])) == 0;
+#endif
 }
 
 inline bool map_equal(const tblock& a, const tblock& b) noexcept {

@@ -443,4 +443,37 @@ TEST(Differential, LookupsOnBlocksOutOfKeyOrderFollowTheSpecifiedSearch) {
   }
 }
 
+TEST(Differential, SubsetTestsAgreeWithStdIncludesWhenOneMemberDiffers) {
+  value_source source(2718);
+  for (int round = 0; round < 400; ++round) {
+    std::set<std::int32_t> small;
+    tnumbrelle a = edge_heavy_set(source, small);
+    if (small.empty()) continue;
+    // B holds A and a few more members, then loses one member of A: in any word and either half of a map.
+    std::set<std::int32_t> big = small;
+    tnumbrelle b;
+    b.assign(a);
+    for (int k = 0; k < 3; ++k) {
+      const std::int32_t extra =
+          *std::next(small.begin(),
+                     static_cast<long>(source.pick(static_cast<std::uint32_t>(small.size())))) ^
+          static_cast<std::int32_t>(source.pick(256));
+      b.include(extra);
+      big.insert(extra);
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+      const bool a_in_b = std::includes(big.begin(), big.end(), small.begin(), small.end());
+      const bool b_in_a = std::includes(small.begin(), small.end(), big.begin(), big.end());
+      ASSERT_EQ(a.is_subset_of(b), a_in_b) << "round " << round << ", pass " << pass;
+      ASSERT_EQ(b.is_superset_of(a), a_in_b) << "round " << round << ", pass " << pass;
+      ASSERT_EQ(b.is_subset_of(a), b_in_a) << "round " << round << ", pass " << pass;
+      ASSERT_EQ(a.is_superset_of(b), b_in_a) << "round " << round << ", pass " << pass;
+      const std::int32_t gone =
+          *std::next(small.begin(), static_cast<long>(source.pick(static_cast<std::uint32_t>(small.size()))));
+      b.exclude(gone);
+      big.erase(gone);
+    }
+  }
+}
+
 }  // namespace
