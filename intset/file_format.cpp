@@ -69,6 +69,11 @@ class chunk_writer {
     if (chunk_.size() - end_ < bytes) flush();
     return chunk_.data() + end_;
   }
+  // How many records surely fit at the end of the chunk (at least one).
+  std::size_t records_room() {
+    if (chunk_.size() - end_ < kRecordRoom) flush();
+    return (chunk_.size() - end_) / kRecordRoom;
+  }
   void commit(unsigned char* end) { end_ = static_cast<std::size_t>(end - chunk_.data()); }
 
   void flush() {
@@ -119,14 +124,23 @@ class tnumbrelle::record_source {
   // `bytes` more bytes of the set follow those declared so far.
   void expect(std::int64_t bytes) { owed_ += bytes; }
 
-  // The next `bytes` bytes (at most kRecordRoom, all declared through expect()), valid until the next
-  // call, followed by kDecodeOverread readable bytes. Raises EReadError when the stream ends before them.
-  const unsigned char* take(std::size_t bytes) {
+  // The next `bytes` bytes (at most kRecordRoom, all declared through expect()), left in place and valid
+  // until the next call, followed by kDecodeOverread readable bytes. Raises EReadError when the stream
+  // ends before them.
+  const unsigned char* need(std::size_t bytes) {
     if (end_ - pos_ < bytes) refill(bytes);
-    const unsigned char* piece = chunk_.data() + pos_;
+    return chunk_.data() + pos_;
+  }
+  // need(), then moves past the bytes.
+  const unsigned char* take(std::size_t bytes) {
+    const unsigned char* piece = need(bytes);
     pos_ += bytes;
     return piece;
   }
+  // The bytes read and not yet taken: [begin(), end()), with kDecodeOverread readable bytes after them.
+  const unsigned char* begin() const { return chunk_.data() + pos_; }
+  const unsigned char* end() const { return chunk_.data() + end_; }
+  void skip(std::size_t bytes) { pos_ += bytes; }
 
  private:
   void refill(std::size_t bytes) {
@@ -166,8 +180,12 @@ void tnumbrelle::save_to_stream(std::ostream& out) const {
   writer.commit(head + 8);
   std::uint32_t checksum = 0;
   const bool fast = detail::shuffle_codec_available();
-  for (std::int32_t k = 0; k < used; ++k) {
-    writer.commit(detail::encode_record(buffer[k], writer.room(kRecordRoom), checksum, fast));
+  for (std::int32_t k = 0; k < used;) {
+    const auto n = static_cast<std::int32_t>(
+        std::min<std::size_t>(writer.records_room(), static_cast<std::size_t>(used - k)));
+    unsigned char* at = writer.room(static_cast<std::size_t>(n) * kRecordRoom);
+    writer.commit(detail::encode_records(buffer.data() + k, static_cast<std::size_t>(n), at, checksum, fast));
+    k += n;
   }
   unsigned char* tail = writer.room(4);
   put_u32(tail, checksum);
@@ -221,28 +239,39 @@ void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
   used = count;
 }
 
+// Decodes the records already read in runs. A record that is not wholly read yet (or whose key is out of
+// order) goes alone through need(), which reads on: its key is checked before its map bytes are asked for.
 void tnumbrelle::load_current_form(record_source& source) {
   source.expect(4);
   const std::int32_t count = get_i32(source.take(4));
   const std::int64_t final_capacity = prepare_load(count);
   source.expect(8 * std::int64_t{count} + 4);
-  std::uint32_t checksum = 0;
+  detail::decode_progress progress;
   const bool fast = detail::shuffle_codec_available();
-  std::int32_t last_key = 0;
-  for (std::int32_t k = 0; k < count; ++k) {
-    const unsigned char* head = source.take(8);
-    const std::int32_t key = get_i32(head);
-    if (k > 0 && last_key >= key) throw ENumbrelle();
-    last_key = key;
-    const std::uint32_t mask = get_u32(head + 4);
-    const int stored = detail::stored_bytes(mask);
-    source.expect(stored);
+  for (std::int32_t k = 0; k < count;) {
+    source.need(8);  // a block's key and mask have arrived before room is made for it
     make_room(k, final_capacity);
-    tblock& block = buffer[k];
-    block.key = key;
-    checksum += detail::decode_map(mask, source.take(static_cast<std::size_t>(stored)), block, fast);
+    const auto room = static_cast<std::size_t>(std::min(count, buffer.length()) - k);
+    const unsigned char* at = source.begin();
+    std::size_t done = detail::decode_records(at, source.end(), buffer.data() + k, room, progress, fast);
+    std::size_t declared = 0;  // map bytes already passed to expect()
+    if (done == 0) {
+      const unsigned char* head = source.need(8);
+      if (progress.has_last && progress.last_key >= get_i32(head)) throw ENumbrelle();
+      const int stored = detail::stored_bytes(get_u32(head + 4));
+      source.expect(stored);
+      declared = static_cast<std::size_t>(stored);
+      at = source.need(8 + static_cast<std::size_t>(stored));
+      const unsigned char* record = at;
+      done = detail::decode_records(at, record + 8 + stored, buffer.data() + k, 1, progress, fast);
+      if (done != 1) throw ENumbrelle();  // cannot happen: the record is whole and its key in order
+    }
+    const auto bytes = static_cast<std::size_t>(at - source.begin());
+    source.skip(bytes);
+    source.expect(static_cast<std::int64_t>(bytes - 8 * done - declared));  // the map bytes, now known
+    k += static_cast<std::int32_t>(done);
   }
-  if (get_u32(source.take(4)) != checksum) throw ENumbrelle();
+  if (get_u32(source.take(4)) != progress.checksum) throw ENumbrelle();
   finish_load(count, final_capacity);
 }
 

@@ -58,6 +58,31 @@ std::uint32_t decode_portable(std::uint32_t mask, const unsigned char* in, tbloc
   return sum;
 }
 
+unsigned char* encode_records_portable(const tblock* blocks, std::size_t n, unsigned char* out,
+                                       std::uint32_t& checksum) noexcept {
+  std::uint32_t sum = checksum;  // kept in a register: `checksum` might alias the output
+  for (std::size_t k = 0; k < n; ++k) out = encode_portable(blocks[k], out, sum);
+  checksum = sum;
+  return out;
+}
+
+std::size_t decode_records_portable(const unsigned char*& in, const unsigned char* end, tblock* blocks,
+                                    std::size_t max, decode_progress& progress) noexcept {
+  std::size_t k = 0;
+  for (; k < max && end - in >= 8; ++k) {
+    const auto key = static_cast<std::int32_t>(get_u32(in));
+    const std::uint32_t mask = get_u32(in + 4);
+    const int stored = stored_bytes(mask);
+    if (end - in < 8 + stored || (progress.has_last && progress.last_key >= key)) break;
+    blocks[k].key = key;
+    progress.checksum += decode_portable(mask, in + 8, blocks[k]);
+    progress.last_key = key;
+    progress.has_last = true;
+    in += 8 + stored;
+  }
+  return k;
+}
+
 #ifdef INTSET_SHUFFLE_CODEC
 
 // For each 8-bit mask of an 8-byte group: `compress` lists the positions of the set bits first (then
@@ -83,15 +108,18 @@ constexpr shuffle_tables make_shuffle_tables() {
 
 constexpr shuffle_tables kTables = make_shuffle_tables();
 
-__attribute__((target("ssse3,popcnt"))) std::uint32_t sum_of(__m128i lo, __m128i hi) noexcept {
+#define INTSET_SHUFFLE_KERNEL __attribute__((target("ssse3,popcnt"), always_inline)) inline
+#define INTSET_SHUFFLE_FUNCTION __attribute__((target("ssse3,popcnt")))
+
+INTSET_SHUFFLE_KERNEL std::uint32_t sum_of(__m128i lo, __m128i hi) noexcept {
   const __m128i zero = _mm_setzero_si128();
   const __m128i sums = _mm_add_epi64(_mm_sad_epu8(lo, zero), _mm_sad_epu8(hi, zero));
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
          static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
 }
 
-__attribute__((target("ssse3,popcnt"))) unsigned char* encode_shuffle(const tblock& block, unsigned char* out,
-                                                                      std::uint32_t& checksum) noexcept {
+INTSET_SHUFFLE_KERNEL unsigned char* encode_shuffle(const tblock& block, unsigned char* out,
+                                                    std::uint32_t& checksum) noexcept {
   put_u32(out, static_cast<std::uint32_t>(block.key));
   const __m128i zero = _mm_setzero_si128();
   const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.bits));
@@ -112,9 +140,8 @@ __attribute__((target("ssse3,popcnt"))) unsigned char* encode_shuffle(const tblo
   return bytes;
 }
 
-__attribute__((target("ssse3,popcnt"))) std::uint32_t decode_shuffle(std::uint32_t mask,
-                                                                     const unsigned char* in,
-                                                                     tblock& block) noexcept {
+INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const unsigned char* in,
+                                                   tblock& block) noexcept {
   __m128i groups[4];  // the low 8 bytes of each are one group of the map
   for (int g = 0; g < 4; ++g) {
     const unsigned m = (mask >> (8 * g)) & 0xFF;
@@ -132,6 +159,42 @@ __attribute__((target("ssse3,popcnt"))) std::uint32_t decode_shuffle(std::uint32
   return sum_of(lo, hi);
 }
 
+INTSET_SHUFFLE_FUNCTION unsigned char* encode_records_shuffle(const tblock* blocks, std::size_t n,
+                                                              unsigned char* out,
+                                                              std::uint32_t& checksum) noexcept {
+  std::uint32_t sum = checksum;  // kept in a register: `checksum` might alias the output
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + 16 < n) __builtin_prefetch(blocks + k + 16);  // the blocks stream in from memory
+    out = encode_shuffle(blocks[k], out, sum);
+  }
+  checksum = sum;
+  return out;
+}
+
+INTSET_SHUFFLE_FUNCTION std::size_t decode_records_shuffle(const unsigned char*& in, const unsigned char* end,
+                                                           tblock* blocks, std::size_t max,
+                                                           decode_progress& progress) noexcept {
+  std::size_t k = 0;
+  std::int32_t last_key = progress.last_key;
+  bool has_last = progress.has_last;
+  std::uint32_t checksum = progress.checksum;
+  const unsigned char* at = in;
+  for (; k < max && end - at >= 8; ++k) {
+    const auto key = static_cast<std::int32_t>(get_u32(at));
+    const std::uint32_t mask = get_u32(at + 4);
+    const int stored = _mm_popcnt_u32(mask);
+    if (end - at < 8 + stored || (has_last && last_key >= key)) break;
+    blocks[k].key = key;
+    checksum += decode_shuffle(mask, at + 8, blocks[k]);
+    last_key = key;
+    has_last = true;
+    at += 8 + stored;
+  }
+  in = at;
+  progress = {last_key, has_last, checksum};
+  return k;
+}
+
 #endif  // INTSET_SHUFFLE_CODEC
 
 }  // namespace
@@ -145,23 +208,24 @@ bool shuffle_codec_available() noexcept {
 #endif
 }
 
-unsigned char* encode_record(const tblock& block, unsigned char* out, std::uint32_t& checksum,
-                             bool fast) noexcept {
+unsigned char* encode_records(const tblock* blocks, std::size_t n, unsigned char* out,
+                              std::uint32_t& checksum, bool fast) noexcept {
 #ifdef INTSET_SHUFFLE_CODEC
-  if (fast) return encode_shuffle(block, out, checksum);
+  if (fast) return encode_records_shuffle(blocks, n, out, checksum);
 #else
   (void)fast;
 #endif
-  return encode_portable(block, out, checksum);
+  return encode_records_portable(blocks, n, out, checksum);
 }
 
-std::uint32_t decode_map(std::uint32_t mask, const unsigned char* in, tblock& block, bool fast) noexcept {
+std::size_t decode_records(const unsigned char*& in, const unsigned char* end, tblock* blocks,
+                           std::size_t max, decode_progress& progress, bool fast) noexcept {
 #ifdef INTSET_SHUFFLE_CODEC
-  if (fast) return decode_shuffle(mask, in, block);
+  if (fast) return decode_records_shuffle(in, end, blocks, max, progress);
 #else
   (void)fast;
 #endif
-  return decode_portable(mask, in, block);
+  return decode_records_portable(in, end, blocks, max, progress);
 }
 
 }  // namespace intset::detail

@@ -11,23 +11,35 @@
 
 namespace intset::detail {
 
-// Room a record may take: key, mask and 32 map bytes. encode_record() may write up to this many bytes.
+// Room a record may take: key, mask and 32 map bytes. encode_records() may use all of it for each record.
 constexpr std::size_t kRecordRoom = 40;
-// Bytes after the last stored map byte that decode_map() may read (and ignore).
+// Bytes past the end of its input that decode_records() may read (and ignore).
 constexpr std::size_t kDecodeOverread = 8;
 
 // Whether the shuffle implementation may be used when the processor has it; tests turn it off to check
 // the portable one.
 inline bool shuffle_codec_allowed = true;
-// Whether encode_record() and decode_map() called with `fast` = true would use the shuffle implementation.
+// Whether `fast` = true selects the shuffle implementation on this processor.
 bool shuffle_codec_available() noexcept;
 
-// Writes the record of `block` at `out` and returns its end; adds the stored bytes to `checksum`.
-unsigned char* encode_record(const tblock& block, unsigned char* out, std::uint32_t& checksum,
-                             bool fast) noexcept;
+// Writes the records of blocks[0..n) one after another from `out`, which has room for n * kRecordRoom
+// bytes, and returns their end; adds the stored map bytes to `checksum`. `fast` selects the shuffle
+// implementation (see shuffle_codec_available()).
+unsigned char* encode_records(const tblock* blocks, std::size_t n, unsigned char* out,
+                              std::uint32_t& checksum, bool fast) noexcept;
 
-// Sets the map of `block` from the popcount(mask) bytes at `in`, and returns their sum.
-std::uint32_t decode_map(std::uint32_t mask, const unsigned char* in, tblock& block, bool fast) noexcept;
+// Where decoding stands: the key of the last block decoded (if any) and the sum of the map bytes so far.
+struct decode_progress {
+  std::int32_t last_key = 0;
+  bool has_last = false;
+  std::uint32_t checksum = 0;
+};
+
+// Decodes whole records from [in, end) into blocks[0..max), advancing `in`, and returns how many. Stops at
+// a record that is not wholly in the range, or whose key is not above the previous one (left for the
+// caller to report). May read up to kDecodeOverread bytes past `end`.
+std::size_t decode_records(const unsigned char*& in, const unsigned char* end, tblock* blocks,
+                           std::size_t max, decode_progress& progress, bool fast) noexcept;
 
 // The number of map bytes a record with this mask stores (its set bits; kept inline, as a portable build
 // would otherwise call a library routine for it).
