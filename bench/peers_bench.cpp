@@ -279,24 +279,25 @@ double min_time = 0.05;
 
 // For operations that change their input: runs `prepare` untimed and `op` timed, repeatedly, until `op` has
 // run for min_time or ten times that has passed on the clock (preparing a copy of a large std::set can cost
-// far more than the operation). Reports the mean time of `op`; register with UseManualTime() and
-// Iterations(1).
+// far more than the operation). Reports the median time of `op`, which a shared machine's preemptions do not
+// move; register with UseManualTime() and Iterations(1).
 template <typename Prepare, typename Op>
 void timed(benchmark::State& state, Prepare prepare, Op op) {
   for (auto _ : state) {
     const auto deadline = steady::now() + std::chrono::duration<double>(10 * min_time);
+    std::vector<double> times;
     double total = 0;
-    std::int64_t repeats = 0;
     do {
       prepare();
       const auto start = steady::now();
       op();
       const auto stop = steady::now();
-      total += std::chrono::duration<double>(stop - start).count();
-      ++repeats;
+      times.push_back(std::chrono::duration<double>(stop - start).count());
+      total += times.back();
     } while (total < min_time && steady::now() < deadline);
-    state.SetIterationTime(total / double(repeats));
-    state.counters["repeats"] = double(repeats);
+    std::nth_element(times.begin(), times.begin() + std::ptrdiff_t(times.size() / 2), times.end());
+    state.SetIterationTime(times[times.size() / 2]);
+    state.counters["repeats"] = double(times.size());
   }
 }
 
@@ -786,14 +787,16 @@ void register_combining(std::size_t s) {
       set_members(st, d.a.sorted.size(), 1);
     });
   }
-  // The machine's limit for the walks above: copying the same number of bytes.
-  add_plain("memcpy", s, "memcpy", [](benchmark::State& st, shape_data& d) {
+  // The machine's limit for the walks above: copying the same number of bytes, timed the same way.
+  add_timed("memcpy", s, "memcpy", [](benchmark::State& st, shape_data& d) {
     const std::size_t bytes = static_cast<std::size_t>(walked_bytes(d));
     std::vector<char> from(bytes, 1), to(bytes, 0);
-    for (auto _ : st) {
-      std::memcpy(to.data(), from.data(), bytes);
-      benchmark::ClobberMemory();
-    }
+    timed(
+        st, [] {},
+        [&] {
+          std::memcpy(to.data(), from.data(), bytes);
+          benchmark::ClobberMemory();
+        });
     set_members(st, d.a.sorted.size(), 1);
     st.SetBytesProcessed(std::int64_t(st.iterations()) * std::int64_t(bytes));
   });
