@@ -92,8 +92,11 @@ Tfnubrel::Tfnubrel(QWidget* parent)
                         ui->lweb, ui->llemail, ui->lemail})
     label->adjustSize();
 
+  // Rows 13 pixels apart: the models give every item that height, and a grid of the same height lets a list
+  // lay out a million rows without asking for each one's size.
   ui->lb_set_a->setModel(items_a);
   ui->lb_set_b->setModel(items_b);
+  for (QListView* list : {ui->lb_set_a, ui->lb_set_b}) list->setGridSize(QSize(1, list_item_height));
 
   d_open->setObjectName(QStringLiteral("d_open"));
   d_open->setAcceptMode(QFileDialog::AcceptOpen);
@@ -218,8 +221,12 @@ QLabel* Tfnubrel::text_label(view_element element) const {
   throw std::invalid_argument("not a text element");
 }
 
+// Leaves the list as clearing and refilling it would: the new items, none selected, scrolled to the top. A
+// list whose items did not change keeps its layout, which for a million members is most of the cost.
 void Tfnubrel::replace_items(view_element list, const std::vector<std::string>& items) {
-  list_model(list).replace(items);
+  QListView* view = list_view(list);
+  if (!list_model(list).replace(items)) view->selectionModel()->clear();
+  view->scrollToTop();
 }
 
 void Tfnubrel::set_text(view_element element, const std::string& text) {
@@ -231,7 +238,7 @@ void Tfnubrel::set_text(view_element element, const std::string& text) {
 std::optional<std::string> Tfnubrel::selected_item(view_element list) {
   const QModelIndexList selected = list_view(list)->selectionModel()->selectedRows();
   if (selected.isEmpty()) return std::nullopt;
-  return list_model(list).item(selected.constFirst().row());
+  return std::string(list_model(list).item(selected.constFirst().row()));
 }
 
 // A fixed-size box centred on the screen: the prompt above an empty one-line field, then OK and Cancel.

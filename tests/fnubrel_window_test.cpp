@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSet>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -189,6 +190,15 @@ class failing_window : public Tfnubrel {
   std::optional<std::string> choose_open_file() override {
     fail();
     return std::nullopt;
+  }
+};
+
+// A window whose set B can be filled directly, for lists too long to fill through the prompt.
+class fillable_window : public Tfnubrel {
+ public:
+  void fill_b(int members) {
+    for (int value = 0; value < members; ++value) set_b->include(value);
+    refresh();
   }
 };
 
@@ -530,6 +540,24 @@ class Commands : public QObject {
     QCOMPARE(text_of(shown.window, "st_set_a"), QString("Set A  -  2 items"));
   }
 
+  void aListWhoseMembersDidNotChangeIsStillRefilled() {
+    fillable_window window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.fill_b(100);
+    auto* list = control<QListView>(window, "lb_set_b");
+    list->scrollToBottom();
+    select_item(window, "lb_set_b", "99");
+    QVERIFY(list->verticalScrollBar()->value() > 0);
+    QCOMPARE(list->verticalScrollBar()->singleStep(), 13);  // one item per step
+    click(window, "b_empty_a");  // refreshes both lists; B's members are the same
+    QVERIFY(!list->selectionModel()->hasSelection());
+    QVERIFY(!list->currentIndex().isValid());
+    QCOMPARE(list->verticalScrollBar()->value(), 0);
+    click(window, "b_exclude_b");
+    QCOMPARE(items_of(window, "lb_set_b").size(), 100);
+  }
+
   void combiningCommandsActOnAAndUndoSwapsBack() {
     shown_window shown;
     include(shown.window, "b_include_a", {1, 2});
@@ -772,6 +800,7 @@ class Rendering : public QObject {
     include(shown.window, "b_include_a",
             {std::numeric_limits<int>::min(), -5, 0, 12, std::numeric_limits<int>::max()});
     include(shown.window, "b_include_b", {12, 300});
+    select_item(shown.window, "lb_set_a", "12");
     const QImage image = shown.window.grab().toImage();
     QCOMPARE(image.size(), QSize(632, 448));
     QVERIFY(image.save("window.png"));
@@ -790,6 +819,12 @@ class Rendering : public QObject {
     QVERIFY(colours_in("lweb").contains(QColor(Qt::blue).rgb()));
     QVERIFY(colours_in("lemail").contains(QColor(Qt::blue).rgb()));
     QVERIFY(colours_in("ls_subset").contains(palette.color(QPalette::Link).rgb()));
+    // A selected item is highlighted across the list's whole width.
+    auto* list = control<QListView>(shown.window, "lb_set_a");
+    const QRect row = list->visualRect(list->model()->index(3, 0));
+    const QPoint right_end =
+        list->viewport()->mapTo(&shown.window, QPoint(list->viewport()->width() - 2, row.center().y()));
+    QCOMPARE(image.pixelColor(right_end), palette.color(QPalette::Highlight));
   }
 };
 
