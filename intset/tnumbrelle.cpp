@@ -358,8 +358,8 @@ bool tnumbrelle::first(std::int32_t& value) {
 // Jumps straight to the next set bit, leaving the cursor exactly where a scan that advances one bit at a
 // time would: on the member found, or on bit 0 of block `used` when there is none.
 bool tnumbrelle::next(std::int32_t& value) {
-  if (cur_block == -1) return false;
-  if (cur_block < used) {
+  // One unsigned comparison rules out both -1 (no enumeration) and a cursor past the blocks.
+  if (static_cast<std::uint32_t>(cur_block) < static_cast<std::uint32_t>(used)) [[likely]] {
     // Most calls find a member in the rest of the current 64-bit word: take it and step past it.
     const tblock& block = buffer[cur_block];
     const unsigned at = cur_bit;
@@ -378,6 +378,7 @@ bool tnumbrelle::next(std::int32_t& value) {
       return true;
     }
   }
+  if (cur_block == -1) return false;
   bool found = false;
   while (cur_block < used) {
     const int bit = detail::next_set_bit(buffer[cur_block], cur_bit);
