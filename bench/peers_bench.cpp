@@ -993,7 +993,7 @@ void register_random_include_sweep() {
     std::shuffle(v.begin(), v.end(), rng);
     return v;
   }();
-  for (const std::size_t n : {64, 256, 1024, 4096, 16384, 32768}) {
+  for (const std::size_t n : {8, 16, 32, 64, 256, 1024, 4096, 16384, 32768}) {
     const std::string prefix = "include random, n values over the whole range/" + std::to_string(n) + "/";
     benchmark::RegisterBenchmark((prefix + kOurs).c_str(),
                                  [n](benchmark::State& st) {
@@ -1112,6 +1112,8 @@ int main(int argc, char** argv) {
       scale = std::stod(arg.substr(14));
       continue;
     }
+    if (arg.rfind("--benchmark_repetitions=", 0) == 0)
+      benchmark::AddCustomContext("repetitions", arg.substr(24));
     if (arg.rfind("--benchmark_min_time=", 0) == 0) {
       min_time_given = true;
       min_time = std::stod(arg.substr(21));
