@@ -65,12 +65,13 @@ Tfnubrel::Tfnubrel(QWidget* parent)
       items_b(new member_list_model(list_item_height, this)),
       d_open(new QFileDialog(this)),
       d_save(new QFileDialog(this)) {
-  Q_INIT_RESOURCE(fnubrel);
+  Q_INIT_RESOURCE(fnubrel);  // the window icon, in this static library's resources
   use_narrow_fallback();
   ui->setupUi(this);
 
-  // The window: fixed size from the form, a title bar with the system menu and minimise but no maximise. Its
-  // background is the palette's window colour, which Qt takes from the desktop's button face.
+  // The window: fixed size from the form, a title bar with the system menu (and its close button) and
+  // minimise but no maximise, at the form's position, which uic leaves to the code. Its background is the
+  // palette's window colour, which Qt takes from the desktop's button face.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   move(112, 162);
