@@ -550,7 +550,7 @@ class Commands : public QObject {
     select_item(window, "lb_set_b", "99");
     QVERIFY(list->verticalScrollBar()->value() > 0);
     QCOMPARE(list->verticalScrollBar()->singleStep(), 13);  // one item per step
-    click(window, "b_empty_a");  // refreshes both lists; B's members are the same
+    click(window, "b_empty_a");                             // refreshes both lists; B's members are the same
     QVERIFY(!list->selectionModel()->hasSelection());
     QVERIFY(!list->currentIndex().isValid());
     QCOMPARE(list->verticalScrollBar()->value(), 0);
