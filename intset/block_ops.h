@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -80,6 +81,14 @@ inline bool map_contained(const tblock& a, const tblock& b) noexcept {
 
 inline bool map_equal(const tblock& a, const tblock& b) noexcept {
   return std::memcmp(a.bits, b.bits, sizeof a.bits) == 0;
+}
+
+// Whether the keys rise strictly from block to block, as in every set not loaded from a damaged old file.
+inline bool keys_ascending(std::span<const tblock> blocks) noexcept {
+  for (std::size_t i = 1; i < blocks.size(); ++i) {
+    if (blocks[i - 1].key >= blocks[i].key) return false;
+  }
+  return true;
 }
 
 // The smallest set bit at position >= from (0..255) in the block's map, or 256 when there is none.

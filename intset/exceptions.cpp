@@ -20,6 +20,8 @@ EFOpenError::EFOpenError(const std::string& file_name, const std::string& reason
 EFCreateError::EFCreateError(const std::string& file_name, const std::string& reason)
     : Exception(messages::format_message(messages::cannot_create_file, {file_name, reason})) {}
 
+EUnorderedBlocks::EUnorderedBlocks() : Exception(messages::unordered_blocks) {}
+
 EReadError::EReadError() : Exception(messages::stream_read_error) {}
 
 EWriteError::EWriteError() : Exception(messages::stream_write_error) {}

@@ -49,6 +49,13 @@ class EFCreateError : public Exception {
   EFCreateError(const std::string& file_name, const std::string& reason);
 };
 
+// A set loaded from a damaged old-form file holds blocks out of key order; saving it would make a file that
+// cannot be read back: "The set's blocks are out of key order, so it cannot be saved".
+class EUnorderedBlocks : public Exception {
+ public:
+  EUnorderedBlocks();
+};
+
 // A stream ended before the set's data did, or failed while being read: "Stream read error".
 class EReadError : public Exception {
  public:

@@ -26,6 +26,7 @@
 #include <system_error>
 #include <vector>
 
+#include "intset/block_ops.h"
 #include "intset/record_codec.h"
 #include "intset/tnumbrelle.h"
 
@@ -172,7 +173,10 @@ class tnumbrelle::record_source {
 
 // --- Writing ------------------------------------------------------------------------------------------
 
+// A set whose keys do not rise (only an old-form file can bring one) is refused before anything is
+// written: the reader would reject the file it made.
 void tnumbrelle::save_to_stream(std::ostream& out) const {
+  if (!detail::keys_ascending(blocks())) throw EUnorderedBlocks();
   chunk_writer writer(out);
   unsigned char* head = writer.room(8);
   std::memcpy(head, kMagic, 4);
@@ -502,7 +506,10 @@ void tnumbrelle::save_to_file(const std::filesystem::path& file_name) const {
 
 void tnumbrelle::load_from_file(const std::filesystem::path& file_name) {
   file_descriptor file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) throw EFOpenError(shown_name(file_name), system_text(errno));
+  if (file.get() < 0) {
+    const int error = errno;  // before building the name, which may touch errno
+    throw EFOpenError(shown_name(file_name), system_text(error));
+  }
   struct stat status {};
   if (::fstat(file.get(), &status) == 0 && S_ISDIR(status.st_mode)) {
     throw EFOpenError(shown_name(file_name), system_text(EISDIR));

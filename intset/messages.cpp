@@ -8,6 +8,7 @@ const char* const too_many_members = "The set has more than 2147483647 members";
 const char* const crc_error = "CRC error";
 const char* const cannot_open_file = "Cannot open file \"%s\". %s";
 const char* const cannot_create_file = "Cannot create file \"%s\". %s";
+const char* const unordered_blocks = "The set's blocks are out of key order, so it cannot be saved";
 const char* const stream_read_error = "Stream read error";
 const char* const stream_write_error = "Stream write error";
 // --------------------------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@ extern const char* const too_many_members;
 extern const char* const crc_error;
 extern const char* const cannot_open_file;    // file name, system's text for the error
 extern const char* const cannot_create_file;  // file name, system's text for the error
+extern const char* const unordered_blocks;
 extern const char* const stream_read_error;
 extern const char* const stream_write_error;
 

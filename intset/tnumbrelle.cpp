@@ -233,13 +233,6 @@ void sort_by_key(std::vector<std::uint32_t>& values) {
   for (auto& v : values) v ^= 0x80000000u;
 }
 
-bool strictly_ascending(std::span<const tblock> blocks) {
-  for (std::size_t i = 1; i < blocks.size(); ++i) {
-    if (blocks[i - 1].key >= blocks[i].key) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 // One pass instead of one include() per value: sort a copy of the values by key, count the keys that need
@@ -248,7 +241,7 @@ bool strictly_ascending(std::span<const tblock> blocks) {
 // file can bring one) or a failed allocation takes the one-by-one loop, which defines the result.
 void tnumbrelle::include_array(std::span<const std::int32_t> values) {
   if (values.empty()) return;
-  if (!strictly_ascending(blocks())) {
+  if (!detail::keys_ascending(blocks())) {
     include_one_by_one(values);
     return;
   }

@@ -173,7 +173,8 @@ class tnumbrelle {
   // Writes the set at the stream's position: "NBL1", block count, per block its key, a mask of its
   // non-zero map bytes and those bytes, then their sum as checksum; all numbers little-endian. Writes
   // through out.rdbuf() in chunks and syncs it at the end. O(blocks). Raises EWriteError (and sets badbit)
-  // when the stream takes fewer bytes than given or fails to sync.
+  // when the stream takes fewer bytes than given or fails to sync. A set whose keys do not rise (loaded
+  // from a damaged old-form file) raises EUnorderedBlocks before anything is written.
   void save_to_stream(std::ostream& out) const;
   // Replaces the contents with the set stored at the stream's position, in either form, consuming exactly
   // its bytes (never reading past them, never seeking). O(blocks); memory grows as blocks arrive and ends

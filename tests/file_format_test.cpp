@@ -551,6 +551,23 @@ TEST(FileLegacy, EmptyMapsAndKeysOutOfOrderStayAsStored) {
   EXPECT_EQ(set.count(), 2);
 }
 
+TEST(FileLegacy, KeysOutOfOrderAreRefusedByTheWriterBeforeAnyByte) {
+  for (const auto& blocks : {std::vector<tblock>{make_block(9, {{0, 1}}), make_block(2, {{1, 2}})},
+                             std::vector<tblock>{make_block(4, {{0, 1}}), make_block(4, {{5, 0x10}})}}) {
+    tnumbrelle set;
+    load(set, legacy(blocks));
+    std::ostringstream out;
+    try {
+      set.save_to_stream(out);
+      ADD_FAILURE() << "saved a set the reader would refuse";
+    } catch (const intset::EUnorderedBlocks& e) {
+      EXPECT_EQ(e.message(), "The set's blocks are out of key order, so it cannot be saved");
+    }
+    EXPECT_TRUE(out.str().empty());
+    EXPECT_TRUE(same_blocks(set.blocks(), blocks));  // the set itself is kept as loaded
+  }
+}
+
 TEST(FileLegacy, ZeroCountIsTheEmptySet) {
   auto set = make_set({1});
   load(*set, legacy({}));
@@ -734,6 +751,17 @@ TEST_F(FileOperations, SaveAndLoadRoundTrip) {
   tnumbrelle loaded;
   loaded.load_from_file(file);
   EXPECT_TRUE(same_blocks(loaded.blocks(), set->blocks()));
+  EXPECT_EQ(names_in(folder), std::vector<std::string>{"a.nbl"});
+}
+
+TEST_F(FileOperations, ASetOutOfKeyOrderLeavesTheOldFileAlone) {
+  const fs::path file = folder / "a.nbl";
+  make_set({1, 2, 3})->save_to_file(file);
+  const std::string before = read_file(file);
+  tnumbrelle set;
+  load(set, legacy(std::vector<tblock>{make_block(9, {{0, 1}}), make_block(2, {{1, 2}})}));
+  EXPECT_THROW(set.save_to_file(file), intset::EUnorderedBlocks);
+  EXPECT_EQ(read_file(file), before);
   EXPECT_EQ(names_in(folder), std::vector<std::string>{"a.nbl"});
 }
 
