@@ -17,7 +17,6 @@
 #include <utility>
 
 #include "app/member_list_model.h"
-#include "intset/messages.h"
 #include "ui_fnubrel.h"
 
 namespace {
@@ -168,7 +167,7 @@ void Tfnubrel::run(Command command) {
   try {
     command();
   } catch (const std::bad_alloc&) {
-    show_error(intset::messages::out_of_memory);
+    show_error(intset::EOutOfMemory().message());
   } catch (const std::exception& error) {
     show_error(error.what());
   }
