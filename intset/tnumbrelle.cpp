@@ -354,13 +354,16 @@ bool tnumbrelle::next(std::int32_t& value) {
   // One unsigned comparison rules out both -1 (no enumeration) and a cursor past the blocks.
   if (static_cast<std::uint32_t>(cur_block) < static_cast<std::uint32_t>(used)) [[likely]] {
     // Most calls find a member in the rest of the current 64-bit word: take it and step past it.
+    // The four words are loaded before the cursor bit is known and one is picked by selects, which keeps
+    // the load off the chain from one call's cursor to the next.
     const tblock& block = buffer[cur_block];
+    const map_words map = load_map(block);
     const unsigned at = cur_bit;
-    const unsigned word_offset = (at >> 3) & 0x18u;  // 8 * (at / 64): the byte where at's word starts
-    const std::uint64_t rest =
-        detail::load_word(block.bits + word_offset) & (~std::uint64_t{0} << (at & 63u));
+    const std::uint64_t low = (at & 64u) ? map.w[1] : map.w[0];
+    const std::uint64_t high = (at & 64u) ? map.w[3] : map.w[2];
+    const std::uint64_t rest = ((at & 128u) ? high : low) & (~std::uint64_t{0} << (at & 63u));
     if (rest != 0) {
-      const int bit = static_cast<int>(word_offset * 8 + static_cast<unsigned>(std::countr_zero(rest)));
+      const int bit = static_cast<int>((at & 192u) + static_cast<unsigned>(std::countr_zero(rest)));
       value = value_of(block.key, bit);
       if (bit < 255) {
         cur_bit = static_cast<std::uint8_t>(bit + 1);
