@@ -171,6 +171,9 @@ class Tables:
         out.append(f"| flags (library, peers' calls, benchmark) | `{c.get('compiler_flags', '?').strip()}`"
                    " (no `-march`: baseline x86-64, as the Debian CRoaring is built) |")
         out.append(f"| CRoaring | {c.get('croaring_version', '?')} (Debian libroaring-dev) |")
+        if c.get("library_build_type") == "debug":
+            out.append("| Google Benchmark | Debian's libbenchmark, built without NDEBUG: it warns that timings may be "
+                       "affected, which concerns its own bookkeeping between runs, not the timed code |")
         out.append(f"| date | {c.get('date', '?')} |")
         out.append(f"| data scale | {c.get('peers_scale', '1')} |")
         reps = c.get("repetitions")
