@@ -54,7 +54,7 @@ NOTES = """\
 - **`contains`**: one binary search over all blocks (12 rounds for the dense shape's 3,907 blocks, each a
   load from a different 36-byte block), against CRoaring's search over a few 16-bit container keys followed
   by one bit test. The search has to probe exactly the blocks its definition names (a loaded file may hold
-  blocks out of key order, and the answer must be the specified one), which rules out interpolation or an
+  blocks out of key order, and the answer must be the one the search defines), which rules out interpolation or an
   index beside the blocks. A branch-free version with prefetching was measured no faster: the rounds are
   bound by the latency of their dependent loads.
 - **The combining operations on scattered shapes** (negative-heavy above all): when the keys of A and B

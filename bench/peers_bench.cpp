@@ -109,13 +109,13 @@ values make_negative_heavy(std::size_t n, std::mt19937_64& rng) {
   return sorted_unique(std::move(v));
 }
 
-struct shape_spec {
+struct shape_recipe {
   const char* name;
   const char* description;
   std::function<values(int side)> make;
 };
 
-std::vector<shape_spec> shapes() {
+std::vector<shape_recipe> shapes() {
   const auto seeded = [](std::uint64_t seed, int side) {
     return std::mt19937_64(seed * 2 + std::uint64_t(side));
   };
@@ -206,7 +206,7 @@ class side_data {
 // Everything the benchmarks of one shape use. Only one shape is held at a time.
 class shape_data {
  public:
-  explicit shape_data(const shape_spec& spec) : a(spec.make(0)), b(spec.make(1)) {
+  explicit shape_data(const shape_recipe& recipe) : a(recipe.make(0)), b(recipe.make(1)) {
     std::mt19937_64 rng(2024);
     shuffled = a.sorted;
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
@@ -259,7 +259,7 @@ class shape_data {
   std::unique_ptr<side_data> superset_, differs_early_, copy_;
 };
 
-std::vector<shape_spec> all_shapes;
+std::vector<shape_recipe> all_shapes;
 std::unique_ptr<shape_data> held;
 std::size_t held_index = SIZE_MAX;
 
@@ -1137,8 +1137,8 @@ int main(int argc, char** argv) {
                                                       std::to_string(ROARING_VERSION_MINOR) + "." +
                                                       std::to_string(ROARING_VERSION_REVISION));
   benchmark::AddCustomContext("peers_scale", std::to_string(scale));
-  for (const shape_spec& spec : shapes()) {
-    benchmark::AddCustomContext(std::string("shape ") + spec.name, spec.description);
+  for (const shape_recipe& recipe : shapes()) {
+    benchmark::AddCustomContext(std::string("shape ") + recipe.name, recipe.description);
   }
 
   register_all();

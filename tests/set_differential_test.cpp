@@ -349,7 +349,8 @@ TEST(Differential, WordPopcountMatchesABitByBitCount) {
   }
 }
 
-// The block search exactly as specified, step by step, for block arrays in any order.
+// The block search of the library written out step by step (bounds checks, then halving), for block arrays
+// in any order.
 struct reference_blocks {
   std::vector<intset::tblock> blocks;
 
@@ -400,7 +401,7 @@ struct reference_blocks {
   }
 };
 
-TEST(Differential, LookupsOnBlocksOutOfKeyOrderFollowTheSpecifiedSearch) {
+TEST(Differential, LookupsOnBlocksOutOfKeyOrderProbeLikeThePlainSearch) {
   value_source source(1984);
   for (int round = 0; round < 200; ++round) {
     // A file of the uncompressed form: keys out of order and repeated, maps possibly empty.
