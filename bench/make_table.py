@@ -51,6 +51,9 @@ NOTES = """\
   it settles a full container from its stored cardinality without reading its bits. `tnumbrelle` has no
   per-block count and reads every block (at memcpy speed). `unite` must also build a new block array of
   A.used + B.used blocks, as its definition asks.
+- **Dense shape, `is_subset_of`**: both sides read every map here; tnumbrelle reads an eighth more bytes (a
+  key per 32 bytes of map) in 36-byte steps that straddle cache lines, and compares a key per block. The
+  walk runs at about 40 GB/s, close to memcpy on this machine, against CRoaring's 50 GB/s over bare bitmaps.
 - **`contains`**: one binary search over all blocks (12 rounds for the dense shape's 3,907 blocks, each a
   load from a different 36-byte block), against CRoaring's search over a few 16-bit container keys followed
   by one bit test. The search has to probe exactly the blocks its definition names (a loaded file may hold
