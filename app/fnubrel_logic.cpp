@@ -66,29 +66,30 @@ void fnubrel_logic::FormDestroy() {
 
 void fnubrel_logic::refresh() {
   try {
-    show_set(view_element::lb_set_a, view_element::st_set_a, *set_a, "A");
-    show_set(view_element::lb_set_b, view_element::st_set_b, *set_b, "B");
+    // to_array walks each set with first() and next(), and A's members double as the next undo snapshot.
+    intset::tarrayofinteger members_a = set_a->to_array();
+    show_set(view_element::lb_set_a, view_element::st_set_a, members_a, "A");
+    show_set(view_element::lb_set_b, view_element::st_set_b, set_b->to_array(), "B");
     set_text(view_element::ls_subset, truth(set_a->is_subset_of(*set_b)));
     set_text(view_element::ls_superset, truth(set_a->is_superset_of(*set_b)));
     set_text(view_element::ls_equality, truth(set_a->equals(*set_b)));
     set_text(view_element::ls_empty_a, truth(set_a->is_empty()));
     set_text(view_element::ls_empty_b, truth(set_b->is_empty()));
-    // The snapshots shift only once A's members are in hand, so a failure leaves both as they were.
-    intset::tarrayofinteger now = set_a->to_array();
+    // The snapshots shift last, so a failure anywhere before leaves both as they were.
     snap_prev = std::move(snap_now);
-    snap_now = std::move(now);
+    snap_now = std::move(members_a);
   } catch (const std::bad_alloc&) {
     throw intset::EOutOfMemory();
   }
 }
 
-// The size is taken first: it bounds the list, and a set too large to count fails before any text is built.
-void fnubrel_logic::show_set(view_element list, view_element header, tnumbrelle& set, const char* name) {
-  const std::int32_t count = set.count();
+// Fills one list with the members in ascending order and its header with their number.
+void fnubrel_logic::show_set(view_element list, view_element header, const intset::tarrayofinteger& members,
+                             const char* name) {
+  const auto count = static_cast<std::int32_t>(members.size());
   std::vector<std::string> items;
-  items.reserve(static_cast<std::size_t>(count));
-  std::int32_t value = 0;
-  for (bool more = set.first(value); more; more = set.next(value)) {
+  items.reserve(members.size());
+  for (const std::int32_t value : members) {
     // Written straight into the item: no temporary string to copy for each of possibly millions of members.
     std::string& text = items.emplace_back(integer_text::max_decimal_length, '\0');
     text.resize(static_cast<std::size_t>(integer_text::write_decimal(text.data(), value) - text.data()));

@@ -84,7 +84,8 @@ class fnubrel_logic {
 
  private:
   // Fills `list` with the members of `set` in ascending order (one walk) and `header` with its size.
-  void show_set(view_element list, view_element header, intset::tnumbrelle& set, const char* name);
+  void show_set(view_element list, view_element header, const intset::tarrayofinteger& members,
+                const char* name);
   // Include or Invert: prompts for an integer and applies `operation` to `set`, then refreshes.
   void prompted_command(intset::tnumbrelle& set, const char* caption,
                         void (intset::tnumbrelle::*operation)(std::int32_t));
