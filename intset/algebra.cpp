@@ -89,6 +89,7 @@ void tnumbrelle::unite(const tnumbrelle& b) {
   }
   buffer.swap(merged);
   used = n;
+  keys_unordered = keys_unordered || b.keys_unordered;
   compact();
 }
 

@@ -241,6 +241,7 @@ void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
   if (final_capacity > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
   buffer.resize(static_cast<std::int32_t>(final_capacity));
   used = count;
+  keys_unordered = !detail::keys_ascending(blocks());
 }
 
 // Decodes the records already read in runs. A record that is not wholly read yet (or whose key is out of

@@ -224,6 +224,9 @@ class tnumbrelle {
   std::int32_t used = 0;
   std::int32_t cur_block = -1;
   std::uint8_t cur_bit = 0;
+  // Set when an old-form file brought keys that do not rise; cleared by clear(). While set, lookups run
+  // the plain halving search, which is what defines their result on such a block array.
+  bool keys_unordered = false;
 };
 
 }  // namespace intset

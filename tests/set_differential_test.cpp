@@ -418,8 +418,25 @@ TEST(Differential, LookupsOnBlocksOutOfKeyOrderProbeLikeThePlainSearch) {
     std::memcpy(bytes.data(), &count, 4);  // little-endian host, as the tests of the file format assume
     bytes.append(reinterpret_cast<const char*>(reference.blocks.data()), reference.blocks.size() * 36);
     std::istringstream in(bytes);
+    tnumbrelle loaded;
+    loaded.load_from_stream(in);
+    // Such a block array keeps its search however it reaches another set.
     tnumbrelle set;
-    set.load_from_stream(in);
+    switch (round % 4) {
+      case 0:
+        set = std::move(loaded);
+        break;
+      case 1:
+        set.assign(loaded);
+        break;
+      case 2:
+        set.unite(loaded);
+        break;  // into an empty set: the same blocks in the same order
+      default: {
+        tnumbrelle moved(std::move(loaded));
+        set = std::move(moved);
+      }
+    }
 
     for (int k = 0; k < 400; ++k) {
       const std::int32_t v = static_cast<std::int32_t>(source.pick(12000)) - 6000;
