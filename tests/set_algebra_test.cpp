@@ -39,6 +39,26 @@ TEST(SetAlgebra, SubtractDropsEmptiedBlocksAndKeepsTheOthers) {
   EXPECT_EQ(keys_of(*a), (std::vector<std::int32_t>{-2, 273}));
 }
 
+TEST(SetAlgebra, EmptiedBlocksBetweenKeptOnesLeaveNoTrace) {
+  // Every block of A meets one of B; every third pair has members in common, the others none.
+  tnumbrelle a, b;
+  tarrayofinteger common, a_only;
+  for (std::int32_t k = -60; k < 60; ++k) {
+    a.include(k * 256 + 1);
+    b.include(k * 256 + (k % 3 == 0 ? 1 : 2));
+    (k % 3 == 0 ? common : a_only).push_back(k * 256 + 1);
+  }
+  tnumbrelle x, y;
+  x.assign(a);
+  y.assign(a);
+  x.intersect(b);
+  y.subtract(b);
+  EXPECT_EQ(x.to_array(), common);
+  EXPECT_EQ(y.to_array(), a_only);
+  EXPECT_EQ(x.blocks().size(), common.size());
+  EXPECT_EQ(y.blocks().size(), a_only.size());
+}
+
 TEST(SetAlgebra, BlocksAreMatchedAcrossGaps) {
   auto a = make_set({-300, 0, 70000});
   auto b = make_set({-300, -299, -5000, 0, 9, 1 << 20, 70000, 70001, kMax});
