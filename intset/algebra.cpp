@@ -16,20 +16,15 @@ using detail::store_map;
 namespace {
 
 // Keeps A's block `k` combined with B's block `j` at A's write index `w` when the result is not empty.
-// When B is another set, the block is written either way and `w` moves on only if it is kept: whether a
-// combined map comes out empty cannot be predicted on scattered sets. When B is A itself, a block it has
-// still to read must not be overwritten, so only kept blocks are written.
 template <typename Combine>
-void keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, bool b_is_a,
-                       Combine combine) {
+void keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, Combine combine) {
   const map_words x = load_map(a[k]), y = load_map(b);
   const map_words m{
       {combine(x.w[0], y.w[0]), combine(x.w[1], y.w[1]), combine(x.w[2], y.w[2]), combine(x.w[3], y.w[3])}};
-  const bool keep = !map_is_empty(m);
-  if (b_is_a && !keep) return;
+  if (map_is_empty(m)) return;
   a[w].key = a[k].key;
   store_map(a[w], m);
-  w += keep;
+  ++w;
 }
 
 }  // namespace
@@ -42,7 +37,7 @@ void tnumbrelle::intersect(const tnumbrelle& b) {
   for (std::int32_t k = 0; k < used; ++k) {
     while (j < b_used && bb[j].key < a[k].key) ++j;
     if (j < b_used && bb[j].key == a[k].key) {
-      keep_if_not_empty(a, k, bb[j], w, &b == this, [](std::uint64_t x, std::uint64_t y) { return x & y; });
+      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & y; });
     }
   }
   used = w;
@@ -57,7 +52,7 @@ void tnumbrelle::subtract(const tnumbrelle& b) {
   for (std::int32_t k = 0; k < used; ++k) {
     while (j < b_used && bb[j].key < a[k].key) ++j;
     if (j < b_used && bb[j].key == a[k].key) {
-      keep_if_not_empty(a, k, bb[j], w, &b == this, [](std::uint64_t x, std::uint64_t y) { return x & ~y; });
+      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & ~y; });
     } else {
       if (w != k) a[w] = a[k];
       ++w;
