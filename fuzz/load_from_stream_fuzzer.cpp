@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "intset/block_ops.h"
 #include "intset/record_codec.h"
 #include "intset/tnumbrelle.h"
 
@@ -36,14 +37,6 @@ std::size_t stored_length(const std::string& bytes, std::size_t blocks) {
   std::size_t at = 8;
   for (std::size_t k = 0; k < blocks; ++k) at += 8 + std::popcount(le32(bytes, at + 4));
   return at + 4;
-}
-
-bool strictly_ascending(const tnumbrelle& set) {
-  const auto blocks = set.blocks();
-  for (std::size_t i = 1; i < blocks.size(); ++i) {
-    if (blocks[i - 1].key >= blocks[i].key) return false;
-  }
-  return true;
 }
 
 bool same_blocks(const tnumbrelle& a, const tnumbrelle& b) {
@@ -92,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Saving writes the blocks as they are and the reader takes them back. Keys out of order, which the
   // legacy form can bring, are refused by the writer, since the reader would refuse its file.
-  const bool ordered = strictly_ascending(set);
+  const bool ordered = intset::detail::keys_ascending(set.blocks());
   std::string again;
   if (ordered) {
     again = saved(set);

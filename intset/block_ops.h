@@ -45,12 +45,6 @@ inline bool map_is_empty(const map_words& map) noexcept {
   return (map.w[0] | map.w[1] | map.w[2] | map.w[3]) == 0;
 }
 
-inline int map_popcount(const tblock& block) noexcept {
-  const map_words map = load_map(block);
-  return std::popcount(map.w[0]) + std::popcount(map.w[1]) + std::popcount(map.w[2]) +
-         std::popcount(map.w[3]);
-}
-
 // The number of set bits of a word, exact on every target. Without a hardware instruction std::popcount
 // becomes a library call per word; this is the same count in a few shifts, masks and one multiply.
 inline int word_popcount(std::uint64_t x) noexcept {
