@@ -251,32 +251,37 @@ namespace {
 
 // Sorts values by block key (not within a block, which the merge does not need): two stable passes of a
 // radix sort over the 24 key bits, with the sign bit flipped so that unsigned order is signed order.
-void sort_by_key(std::vector<std::uint32_t>& values) {
+void sort_by_key(std::vector<std::int32_t>& values) {
   constexpr std::size_t kSmall = 2048;
-  for (auto& v : values) v ^= 0x80000000u;
   if (values.size() < kSmall) {
     std::sort(values.begin(), values.end());
-  } else {
-    std::vector<std::uint32_t> scratch(values.size());
-    std::vector<std::size_t> low(4097, 0), high(4097, 0);
-    for (const std::uint32_t v : values) {
-      ++low[((v >> 8) & 0xFFF) + 1];
-      ++high[(v >> 20) + 1];
-    }
-    for (std::size_t i = 1; i <= 4096; ++i) {
-      low[i] += low[i - 1];
-      high[i] += high[i - 1];
-    }
-    for (const std::uint32_t v : values) scratch[low[(v >> 8) & 0xFFF]++] = v;
-    for (const std::uint32_t v : scratch) values[high[v >> 20]++] = v;
+    return;
   }
-  for (auto& v : values) v ^= 0x80000000u;
+  const auto biased = [](std::int32_t v) { return static_cast<std::uint32_t>(v) ^ 0x80000000u; };
+  std::vector<std::int32_t> scratch(values.size());
+  std::vector<std::size_t> low(4097, 0), high(4097, 0);
+  for (const std::int32_t v : values) {
+    ++low[((biased(v) >> 8) & 0xFFF) + 1];
+    ++high[(biased(v) >> 20) + 1];
+  }
+  for (std::size_t i = 1; i <= 4096; ++i) {
+    low[i] += low[i - 1];
+    high[i] += high[i - 1];
+  }
+  for (const std::int32_t v : values) scratch[low[(biased(v) >> 8) & 0xFFF]++] = v;
+  for (const std::int32_t v : scratch) values[high[biased(v) >> 20]++] = v;
+}
+
+bool keys_rise(std::span<const std::int32_t> values) {
+  for (std::size_t i = 1; i < values.size(); ++i)
+    if (key_of(values[i]) < key_of(values[i - 1])) return false;
+  return true;
 }
 
 }  // namespace
 
-// One pass instead of one include() per value: sort a copy of the values by key, count the keys that need
-// a new block, grow the buffer once to the capacity the one-by-one loop would reach (it grows by 32 only
+// One pass instead of one include() per value: sort a copy of the values by key (unless their keys already
+// rise, as in the output of to_array()), count the keys that need a new block, grow the buffer once to the capacity the one-by-one loop would reach (it grows by 32 only
 // when full), then merge the new blocks in from the back. A block array out of key order (only a loaded
 // file can bring one) or a failed allocation takes the one-by-one loop, which defines the result.
 void tnumbrelle::include_array(std::span<const std::int32_t> values) {
@@ -285,15 +290,19 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     include_one_by_one(values);
     return;
   }
-  std::vector<std::uint32_t> sorted;
-  try {
-    sorted.assign(values.begin(), values.end());
-    sort_by_key(sorted);
-  } catch (const std::bad_alloc&) {
-    include_one_by_one(values);
-    return;
+  std::vector<std::int32_t> copy;
+  std::span<const std::int32_t> sorted = values;
+  if (!keys_rise(values)) {
+    try {
+      copy.assign(values.begin(), values.end());
+      sort_by_key(copy);
+    } catch (const std::bad_alloc&) {
+      include_one_by_one(values);
+      return;
+    }
+    sorted = copy;
   }
-  const auto key_at = [&](std::size_t v) { return key_of(static_cast<std::int32_t>(sorted[v])); };
+  const auto key_at = [&](std::size_t v) { return key_of(sorted[v]); };
   const std::size_t n = sorted.size();
 
   std::int64_t fresh = 0;
@@ -320,7 +329,7 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     const std::int32_t key = key_at(std::size_t(v));
     map_words add{};
     for (; v >= 0 && key_at(std::size_t(v)) == key; --v) {
-      const std::uint8_t bit = bit_of(static_cast<std::int32_t>(sorted[std::size_t(v)]));
+      const std::uint8_t bit = bit_of(sorted[std::size_t(v)]);
       add.w[bit >> 6] |= std::uint64_t{1} << (bit & 63);
     }
     while (i >= 0 && blocks[i].key > key) blocks[w--] = blocks[i--];
