@@ -28,8 +28,6 @@ const char* const form_font_family = "MS Sans Serif";
 const char* const narrow_fallbacks[] = {"Liberation Sans Narrow", "Arial Narrow"};
 constexpr int form_font_pixels = 11;
 
-constexpr int list_item_height = 13;
-
 constexpr int prompt_max_length = 255;
 constexpr int prompt_width_in_characters = 40;
 const char* const ok_caption = "OK";
@@ -60,8 +58,8 @@ void set_up_file_dialog(QFileDialog& dialog) {
 Tfnubrel::Tfnubrel(QWidget* parent)
     : QWidget(parent),
       ui(std::make_unique<Ui::fnubrel>()),
-      items_a(new member_list_model(list_item_height, this)),
-      items_b(new member_list_model(list_item_height, this)),
+      items_a(new member_list_model(this)),
+      items_b(new member_list_model(this)),
       d_open(new QFileDialog(this)),
       d_save(new QFileDialog(this)) {
   Q_INIT_RESOURCE(fnubrel);  // the window icon, in this static library's resources
@@ -92,11 +90,8 @@ Tfnubrel::Tfnubrel(QWidget* parent)
                         ui->lweb, ui->llemail, ui->lemail})
     label->adjustSize();
 
-  // Rows 13 pixels apart: the models give every item that height, and a grid of the same height lets a list
-  // lay out a million rows without asking for each one's size.
   ui->lb_set_a->setModel(items_a);
   ui->lb_set_b->setModel(items_b);
-  for (QListView* list : {ui->lb_set_a, ui->lb_set_b}) list->setGridSize(QSize(1, list_item_height));
 
   d_open->setObjectName(QStringLiteral("d_open"));
   d_open->setAcceptMode(QFileDialog::AcceptOpen);
@@ -221,12 +216,10 @@ QLabel* Tfnubrel::text_label(view_element element) const {
   throw std::invalid_argument("not a text element");
 }
 
-// Leaves the list as clearing and refilling it would: the new items, none selected, scrolled to the top. A
-// list whose items did not change keeps its layout, which for a million members is most of the cost.
-void Tfnubrel::replace_items(view_element list, const std::vector<std::string>& items) {
-  QListView* view = list_view(list);
-  if (!list_model(list).replace(items)) view->selectionModel()->clear();
-  view->scrollToTop();
+// Leaves the list as clearing and refilling it would: the new items, none selected, scrolled to the top.
+void Tfnubrel::replace_items(view_element list, const member_array& members) {
+  list_model(list).replace(members);
+  list_view(list)->scrollToTop();
 }
 
 void Tfnubrel::set_text(view_element element, const std::string& text) {
@@ -238,7 +231,7 @@ void Tfnubrel::set_text(view_element element, const std::string& text) {
 std::optional<std::string> Tfnubrel::selected_item(view_element list) {
   const QModelIndexList selected = list_view(list)->selectionModel()->selectedRows();
   if (selected.isEmpty()) return std::nullopt;
-  return std::string(list_model(list).item(selected.constFirst().row()));
+  return list_model(list).item(selected.constFirst().row());
 }
 
 // A fixed-size box centred on the screen: the prompt above an empty one-line field, then OK and Cancel.

@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/fnubrel_logic.h"
 class QFileDialog;
@@ -39,7 +38,7 @@ class Tfnubrel : public QWidget, public fnubrel_logic {
 
  protected:
   // --- View operations ---
-  void replace_items(view_element list, const std::vector<std::string>& items) override;
+  void replace_items(view_element list, const member_array& members) override;
   void set_text(view_element element, const std::string& text) override;
   std::optional<std::string> selected_item(view_element list) override;
   std::optional<std::string> prompt(const std::string& caption, const std::string& text) override;

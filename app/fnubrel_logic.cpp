@@ -32,6 +32,16 @@ std::int32_t to_integer(const std::string& text) {
   throw EConvertError(std::move(message));
 }
 
+// The members of `set`, walked with first() and next(), in an array the view and the snapshots can share.
+member_array members_of(tnumbrelle& set) {
+  return std::make_shared<const intset::tarrayofinteger>(set.to_array());
+}
+
+const member_array& no_members() {
+  static const member_array empty = std::make_shared<const intset::tarrayofinteger>();
+  return empty;
+}
+
 // A file name from the view, which passes names as UTF-8.
 std::filesystem::path file_path(const std::string& name) {
   return std::filesystem::path(std::u8string(name.begin(), name.end()));
@@ -50,26 +60,26 @@ void fnubrel_logic::FormCreate() {
   } catch (const std::bad_alloc&) {
     throw intset::EOutOfMemory();
   }
-  snap_prev.clear();
-  snap_now.clear();
+  snap_prev = no_members();
+  snap_now = no_members();
   refresh();
 }
 
 void fnubrel_logic::FormDestroy() {
   set_a.reset();
   set_b.reset();
-  intset::tarrayofinteger().swap(snap_prev);
-  intset::tarrayofinteger().swap(snap_now);
+  snap_prev.reset();
+  snap_now.reset();
 }
 
 // --- The view -------------------------------------------------------------------------------------------
 
 void fnubrel_logic::refresh() {
   try {
-    // to_array walks each set with first() and next(), and A's members double as the next undo snapshot.
-    intset::tarrayofinteger members_a = set_a->to_array();
+    // A's members double as the next undo snapshot.
+    member_array members_a = members_of(*set_a);
     show_set(view_element::lb_set_a, view_element::st_set_a, members_a, "A");
-    show_set(view_element::lb_set_b, view_element::st_set_b, set_b->to_array(), "B");
+    show_set(view_element::lb_set_b, view_element::st_set_b, members_of(*set_b), "B");
     set_text(view_element::ls_subset, truth(set_a->is_subset_of(*set_b)));
     set_text(view_element::ls_superset, truth(set_a->is_superset_of(*set_b)));
     set_text(view_element::ls_equality, truth(set_a->equals(*set_b)));
@@ -83,19 +93,10 @@ void fnubrel_logic::refresh() {
   }
 }
 
-// Fills one list with the members in ascending order and its header with their number.
-void fnubrel_logic::show_set(view_element list, view_element header, const intset::tarrayofinteger& members,
+void fnubrel_logic::show_set(view_element list, view_element header, const member_array& members,
                              const char* name) {
-  const auto count = static_cast<std::int32_t>(members.size());
-  std::vector<std::string> items;
-  items.reserve(members.size());
-  for (const std::int32_t value : members) {
-    // Written straight into the item: no temporary string to copy for each of possibly millions of members.
-    std::string& text = items.emplace_back(integer_text::max_decimal_length, '\0');
-    text.resize(static_cast<std::size_t>(integer_text::write_decimal(text.data(), value) - text.data()));
-  }
-  replace_items(list, items);
-  set_text(header, header_text(name, count));
+  replace_items(list, members);
+  set_text(header, header_text(name, static_cast<std::int32_t>(members->size())));
 }
 
 // --- Commands on one set --------------------------------------------------------------------------------
@@ -134,7 +135,7 @@ void fnubrel_logic::b_invert_bClick() {
 // next undo source, so a second Undo swaps back.
 void fnubrel_logic::b_undo_aClick() {
   set_a->clear();
-  set_a->include_array(snap_prev);
+  set_a->include_array(*snap_prev);
   refresh();
 }
 
@@ -195,10 +196,14 @@ void fnubrel_logic::b_save_aClick() { save_from(*set_a); }
 
 void fnubrel_logic::b_save_bClick() { save_from(*set_b); }
 
+// The file is read into a set of its own, which takes the place of `set` only once it loaded: a file that
+// cannot be opened or read leaves what the window shows true, so that a Save afterwards writes those members.
 void fnubrel_logic::load_into(tnumbrelle& set) {
   const auto file = choose_open_file();
   if (!file) return;
-  set.load_from_file(file_path(*file));
+  tnumbrelle loaded;
+  loaded.load_from_file(file_path(*file));
+  set = std::move(loaded);
   refresh();
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "intset/tnumbrelle.h"
 
@@ -24,6 +23,10 @@ enum class view_element {
   ls_empty_a,
   ls_empty_b
 };
+
+// The members of a set as the view receives them: ascending, shared and never changed once made, so that the
+// view, the undo snapshots and the logic can hold one array between them.
+using member_array = std::shared_ptr<const intset::tarrayofinteger>;
 
 // Text that is not a 32-bit integer was entered.
 class EConvertError : public intset::Exception {
@@ -66,8 +69,9 @@ class fnubrel_logic {
   void refresh();
 
   // --- View operations, implemented by the window and by test doubles ---
-  // Replaces every item of lb_set_a or lb_set_b by `items`, in order.
-  virtual void replace_items(view_element list, const std::vector<std::string>& items) = 0;
+  // Replaces every item of lb_set_a or lb_set_b by one item per member of `members`, in order, each shown as
+  // its decimal text (a leading "-" for negative values, no leading zeros, no grouping).
+  virtual void replace_items(view_element list, const member_array& members) = 0;
   // Sets the text of a header or status element.
   virtual void set_text(view_element element, const std::string& text) = 0;
   // The text of the selected item of lb_set_a or lb_set_b, or nullopt when nothing is selected.
@@ -80,18 +84,19 @@ class fnubrel_logic {
   virtual std::optional<std::string> choose_save_file() = 0;
 
   std::unique_ptr<intset::tnumbrelle> set_a, set_b;  // created in FormCreate
-  intset::tarrayofinteger snap_prev, snap_now;
+  // A's members one refresh ago (the undo source) and at the last refresh, which lb_set_a shows too.
+  member_array snap_prev, snap_now;
 
  private:
-  // Fills `list` with the members of `set` in ascending order (one walk) and `header` with its size.
-  void show_set(view_element list, view_element header, const intset::tarrayofinteger& members,
-                const char* name);
+  // Fills `list` with `members` and `header` with their number.
+  void show_set(view_element list, view_element header, const member_array& members, const char* name);
   // Include or Invert: prompts for an integer and applies `operation` to `set`, then refreshes.
   void prompted_command(intset::tnumbrelle& set, const char* caption,
                         void (intset::tnumbrelle::*operation)(std::int32_t));
   // Exclude: removes the value selected in `list` from `set` and refreshes; nothing without a selection.
   void exclude_selected(view_element list, intset::tnumbrelle& set);
-  // Load: replaces `set` by the file chosen in d_open, then refreshes.
+  // Load: replaces `set` by the file chosen in d_open, then refreshes. A file that cannot be read leaves
+  // `set`, the view and the snapshots as they were.
   void load_into(intset::tnumbrelle& set);
   // Save: writes `set` to the file chosen in d_save.
   void save_from(const intset::tnumbrelle& set);

@@ -52,8 +52,8 @@ class noop_view : public fnubrel_logic {
   intset::tnumbrelle& b() { return *set_b; }
 
  protected:
-  void replace_items(view_element, const std::vector<std::string>& items) override {
-    benchmark::DoNotOptimize(items.data());
+  void replace_items(view_element, const member_array& members) override {
+    benchmark::DoNotOptimize(members->data());
   }
   void set_text(view_element, const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
   std::optional<std::string> selected_item(view_element) override { return std::nullopt; }

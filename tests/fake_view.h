@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -74,14 +75,17 @@ class fake_view : public fnubrel_logic {
   }
 
   // --- Inside views of the logic's state ---
-  const intset::tarrayofinteger& undo_source() const { return snap_prev; }
-  const intset::tarrayofinteger& last_shown_a() const { return snap_now; }
+  const intset::tarrayofinteger& undo_source() const { return *snap_prev; }
+  const intset::tarrayofinteger& last_shown_a() const { return *snap_now; }
+  bool snapshots_released() const { return !snap_prev && !snap_now; }
   const intset::tnumbrelle* a() const { return set_a.get(); }
   const intset::tnumbrelle* b() const { return set_b.get(); }
 
  protected:
-  void replace_items(view_element list, const std::vector<std::string>& items) override {
+  void replace_items(view_element list, const member_array& members) override {
     if (before_write) before_write(list);
+    std::vector<std::string> items;
+    for (const std::int32_t value : *members) items.push_back(std::to_string(value));
     calls.push_back({"replace_items", list, items, {}});
     lists[list] = items;
     selection.erase(list);  // refilling a list box drops its selection
