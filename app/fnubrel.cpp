@@ -33,7 +33,13 @@ constexpr int prompt_width_in_characters = 40;
 const char* const ok_caption = "OK";
 const char* const cancel_caption = "Cancel";
 
+// Windows lists every file under "*.*"; elsewhere the pattern needs a dot in the name, so there "*" stands
+// in for it and a set file without an extension can be chosen too.
+#ifdef Q_OS_WIN
 const char* const file_filters[] = {"Numbrelle files (*.nbl)", "All files (*.*)"};
+#else
+const char* const file_filters[] = {"Numbrelle files (*.nbl)", "All files (*)"};
+#endif
 const char* const file_suffix = "nbl";
 
 const char* const mailto = "mailto:";

@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSet>
@@ -276,6 +278,12 @@ const label_row labels[] = {
     {"llemail", {248, 400}, "E-mail:"},
     {"lemail", {248, 416}, nullptr},
 };
+
+#ifdef Q_OS_WIN
+const QString all_files = "All files (*.*)";
+#else
+const QString all_files = "All files (*)";
+#endif
 
 const char* const value_labels[] = {"ls_subset", "ls_superset", "ls_equality", "ls_empty_a", "ls_empty_b"};
 
@@ -624,7 +632,7 @@ class Files : public QObject {
     auto* open = control<QFileDialog>(window, "d_open");
     auto* save = control<QFileDialog>(window, "d_save");
     for (auto* dialog : {open, save}) {
-      QCOMPARE(dialog->nameFilters(), QStringList({"Numbrelle files (*.nbl)", "All files (*.*)"}));
+      QCOMPARE(dialog->nameFilters(), QStringList({"Numbrelle files (*.nbl)", all_files}));
       QCOMPARE(dialog->selectedNameFilter(), QString("Numbrelle files (*.nbl)"));
       QCOMPARE(dialog->defaultSuffix(), QString("nbl"));
       QVERIFY(dialog->isModal() || !dialog->isVisible());
@@ -635,6 +643,42 @@ class Files : public QObject {
     QCOMPARE(save->fileMode(), QFileDialog::AnyFile);
     QVERIFY(!save->testOption(QFileDialog::DontConfirmOverwrite));
     QCOMPARE(window.findChildren<QFileDialog*>().size(), 2);
+  }
+
+  // Under "All files" the open dialog lists a set file without an extension too, and it loads.
+  void aFileWithoutExtensionIsListedUnderAllFilesAndLoads() {
+    shown_window shown;
+    QTemporaryDir folder;
+    intset::tnumbrelle saved;
+    saved.include(5);
+    saved.save_to_file(folder.filePath("plain").toStdString());
+    saved.save_to_file(folder.filePath("set.nbl").toStdString());
+    on_modal<QFileDialog> answer([&](QFileDialog* dialog) {
+      const auto close_on_failure = qScopeGuard([dialog] {
+        if (dialog->isVisible()) dialog->reject();
+      });
+      auto* files = dialog->findChild<QFileSystemModel*>();
+      const auto listed = [&] {
+        QStringList names;
+        const QModelIndex shown_folder = files->index(folder.path());
+        for (int row = 0; row < files->rowCount(shown_folder); ++row)
+          names << files->index(row, 0, shown_folder).data().toString();
+        names.sort();
+        return names;
+      };
+      dialog->setDirectory(folder.path());
+      QTRY_COMPARE(listed(), QStringList{"set.nbl"});
+      dialog->selectNameFilter(all_files);
+      QTRY_COMPARE(listed(), QStringList({"plain", "set.nbl"}));
+      dialog->findChild<QListView*>("listView")
+          ->selectionModel()
+          ->select(files->index(folder.filePath("plain")),
+                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    click(shown.window, "b_load_a");
+    QVERIFY(answer.answered());
+    QCOMPARE(items_of(shown.window, "lb_set_a"), QStringList{"5"});
   }
 
   void savedSetLoadsIntoTheOtherAndEachDialogRemembersItsName() {
