@@ -1,5 +1,6 @@
 #include "app/fnubrel.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -44,6 +45,31 @@ const char* const file_suffix = "nbl";
 
 const char* const mailto = "mailto:";
 constexpr char full_stop = '.';
+
+// The wait cursor over the whole application while it lives, as long as a command runs.
+class busy_cursor {
+ public:
+  busy_cursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~busy_cursor() { QApplication::restoreOverrideCursor(); }
+  busy_cursor(const busy_cursor&) = delete;
+  busy_cursor& operator=(const busy_cursor&) = delete;
+};
+
+// The usual cursor while a command waits for the person, in a prompt or a file dialog.
+class waiting_for_input {
+ public:
+  waiting_for_input() : busy_(QApplication::overrideCursor() != nullptr) {
+    if (busy_) QApplication::restoreOverrideCursor();
+  }
+  ~waiting_for_input() {
+    if (busy_) QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  waiting_for_input(const waiting_for_input&) = delete;
+  waiting_for_input& operator=(const waiting_for_input&) = delete;
+
+ private:
+  bool busy_;
+};
 
 void use_narrow_fallback() {
   QStringList substitutes;
@@ -166,6 +192,7 @@ bool Tfnubrel::eventFilter(QObject* watched, QEvent* event) {
 template <typename Command>
 void Tfnubrel::run(Command command) {
   try {
+    const busy_cursor busy;
     command();
   } catch (const std::bad_alloc&) {
     show_error(intset::EOutOfMemory().message());
@@ -261,6 +288,7 @@ std::optional<std::string> Tfnubrel::prompt(const std::string& caption, const st
   layout->setSizeConstraint(QLayout::SetFixedSize);
   dialog.adjustSize();
   dialog.move(screen()->geometry().center() - dialog.rect().center());
+  const waiting_for_input waiting;
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return input->text().toStdString();
 }
@@ -272,6 +300,7 @@ std::optional<std::string> Tfnubrel::choose_save_file() { return choose_file(*d_
 // Each dialog opens with the name last chosen in it, whichever set that was for.
 std::optional<std::string> Tfnubrel::choose_file(QFileDialog& dialog, QString& last_choice) {
   if (!last_choice.isEmpty()) dialog.selectFile(last_choice);
+  const waiting_for_input waiting;
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;

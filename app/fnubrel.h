@@ -52,7 +52,8 @@ class Tfnubrel : public QWidget, public fnubrel_logic {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // Runs one command. What it raises is shown in the error box, and the window carries on as it is.
+  // Runs one command under the busy cursor. What it raises is shown in the error box, and the window
+  // carries on as it is.
   template <typename Command>
   void run(Command command);
   void show_error(std::string message);

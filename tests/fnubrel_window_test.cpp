@@ -822,6 +822,26 @@ class ErrorBox : public QObject {
     QCOMPARE(text_of(window, "st_set_a"), QString("Set A  -  0 items"));
   }
 
+  void theBusyCursorShowsWhileACommandRunsButNotInTheErrorBoxNorAfter() {
+    failing_window window;
+    const QCursor* during = nullptr;
+    window.fail = [&] {
+      during = QApplication::overrideCursor();
+      QCOMPARE(during ? during->shape() : Qt::ArrowCursor, Qt::WaitCursor);
+      throw intset::EOutOfMemory();
+    };
+    bool busy_in_box = true;
+    on_modal<QMessageBox> answer([&](QMessageBox* box) {
+      busy_in_box = QApplication::overrideCursor() != nullptr;
+      box->button(QMessageBox::Ok)->click();
+    });
+    click(window, "b_load_a");
+    QVERIFY(answer.answered());
+    QVERIFY(during);
+    QVERIFY(!busy_in_box);
+    QVERIFY(!QApplication::overrideCursor());
+  }
+
   void runningOutOfMemoryIsShownAsSuch() {
     failing_window window;
     window.fail = [] { throw std::bad_alloc(); };
