@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "intset/block_ops.h"
+#include "intset/capacity.h"
 #include "intset/record_codec.h"
 #include "intset/tnumbrelle.h"
 
@@ -36,8 +37,6 @@ namespace {
 
 constexpr unsigned char kMagic[4] = {'N', 'B', 'L', '1'};
 constexpr std::size_t kChunk = 64 * 1024;  // bytes moved per stream call, at most
-constexpr std::int32_t kGrowth = 32;       // the capacity steps of the set
-constexpr std::int64_t kShrinkSlack = 128;
 
 using detail::get_u32;
 using detail::kRecordRoom;
@@ -100,13 +99,6 @@ class chunk_writer {
   std::vector<unsigned char> chunk_;
   std::size_t end_ = 0;
 };
-
-// The capacity compact() gives a set of capacity `capacity` once `used` is `count`.
-std::int64_t compacted_capacity(std::int64_t capacity, std::int64_t count) {
-  const std::int64_t slack = capacity - count;
-  if (slack >= 0 && slack < kShrinkSlack) return capacity;
-  return (count + kGrowth - 1) / kGrowth * kGrowth;
-}
 
 }  // namespace
 
@@ -222,7 +214,7 @@ void tnumbrelle::load_from_stream(std::istream& in) {
 // returns the capacity the buffer must have once all blocks are in. Growing is left to make_room().
 std::int64_t tnumbrelle::prepare_load(std::int32_t count) {
   if (count < 0) throw ENumbrelle();
-  const std::int64_t final_capacity = compacted_capacity(buffer.length(), count);
+  const std::int64_t final_capacity = detail::compacted_capacity(buffer.length(), count);
   if (final_capacity < buffer.length()) buffer.resize(static_cast<std::int32_t>(final_capacity));
   used = 0;
   return final_capacity;
@@ -231,15 +223,13 @@ std::int64_t tnumbrelle::prepare_load(std::int32_t count) {
 // Makes sure block `index` exists, doubling the buffer towards `final_capacity` as blocks arrive.
 void tnumbrelle::make_room(std::int32_t index, std::int64_t final_capacity) {
   if (index < buffer.length()) return;
-  const std::int64_t next =
-      std::min(std::max<std::int64_t>(2 * std::int64_t{buffer.length()}, kGrowth), final_capacity);
-  if (next > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
-  buffer.resize(static_cast<std::int32_t>(next));
+  const std::int64_t next = std::min(
+      std::max<std::int64_t>(2 * std::int64_t{buffer.length()}, detail::kGrowthStep), final_capacity);
+  buffer.resize(detail::buffer_length(next));
 }
 
 void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
-  if (final_capacity > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
-  buffer.resize(static_cast<std::int32_t>(final_capacity));
+  buffer.resize(detail::buffer_length(final_capacity));
   used = count;
   keys_unordered = !detail::keys_ascending(blocks());
 }
