@@ -88,7 +88,9 @@ class tnumbrelle {
   // O(n log n + blocks). If memory runs out, values before the failing one may stay included.
   void include_array(std::span<const std::int32_t> values);
   // Removes `value`; no effect if it is not a member. Removing a block's last member removes the block,
-  // and the buffer then shrinks to exactly the block count once 128 or more slots are free.
+  // and the buffer then shrinks to exactly the block count once 128 or more slots are free. If memory for
+  // that trim cannot be had, `value` is removed all the same, the buffer keeps its length, and
+  // EOutOfMemory is raised.
   void exclude(std::int32_t value);
   // Removes `value` if it is a member, otherwise adds it.
   void invert(std::int32_t value);
@@ -153,11 +155,14 @@ class tnumbrelle {
   const_iterator end() const { return {buffer.data(), used, used}; }
 
   // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
+  // intersect, unite and subtract end by trimming A's buffer to its blocks rounded up to 32 when 128 or
+  // more slots are free. If memory for that trim cannot be had, A holds the result all the same, in the
+  // larger buffer, and EOutOfMemory is raised.
 
   // A := A intersected with B, in place. O(blocks of A + B). The cursor is not reset.
   void intersect(const tnumbrelle& b);
   // A := A united with B, merged into a new buffer of A.used + B.used blocks. O(blocks of A + B).
-  // EOutOfMemory leaves A unchanged.
+  // EOutOfMemory for that buffer leaves A unchanged.
   void unite(const tnumbrelle& b);
   // A := A without the members of B, in place. O(blocks of A + B).
   void subtract(const tnumbrelle& b);
