@@ -17,11 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Programs carry the compiler's runtime (libstdc++, libgcc, winpthread) instead of needing its DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Test programs (and GoogleTest's test discovery) run under Wine: headless, quiet, without the Mono and
-# Gecko add-ons, in a Wine prefix of their own inside the build tree.
+# Test programs (and GoogleTest's test discovery) run under Wine through run-under-wine.sh, in a Wine
+# prefix of their own inside the build tree.
 find_program(NUMBRELLE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(NUMBRELLE_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env -u DISPLAY -u WAYLAND_DISPLAY WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
-      WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix ${NUMBRELLE_WINE})
+      /bin/sh ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${CMAKE_BINARY_DIR}/wineprefix ${NUMBRELLE_WINE})
 endif()
