@@ -190,10 +190,11 @@ class tnumbrelle {
   // as stored: blocks with empty maps stay, and keys of the legacy form are not checked.
   void load_from_stream(std::istream& in);
   // Saves to the named file. A regular file (or one a symbolic link leads to) is replaced whole: written
-  // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits, so
-  // a failed save leaves the old file as it was. Anything else that exists under the name (a device, a
-  // pipe) is written in place. Raises EFCreateError (absolute name, system's text) when the file or its
-  // temporary cannot be created or an existing file may not be written, EWriteError when writing fails.
+  // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits (on
+  // Windows its attributes), so a failed save leaves the old file as it was. Anything else that exists under
+  // the name (a device, a pipe) is written in place. Raises EFCreateError (absolute name, system's text) when
+  // the file or its temporary cannot be created or an existing file may not be written, EWriteError when
+  // writing fails.
   void save_to_file(const std::filesystem::path& file_name) const;
   // Loads the named file as load_from_stream does. Raises EFOpenError (absolute name, system's text),
   // leaving the set unchanged, when the file cannot be opened for reading or is a folder.
