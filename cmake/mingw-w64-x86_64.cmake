@@ -22,5 +22,5 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 find_program(NUMBRELLE_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 if(NUMBRELLE_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      /bin/sh ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${CMAKE_BINARY_DIR}/wineprefix ${NUMBRELLE_WINE})
+      /bin/bash ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${CMAKE_BINARY_DIR}/wineprefix ${NUMBRELLE_WINE})
 endif()
