@@ -1,9 +1,9 @@
 // tnumbrelle: block-wise set algebra and comparisons. Each operation walks both sorted block arrays once
 // in step; A is the set the method is called on, B its argument (possibly the same object).
 #include <cstring>
-#include <limits>
 
 #include "intset/block_ops.h"
+#include "intset/capacity.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset {
@@ -65,10 +65,8 @@ void tnumbrelle::subtract(const tnumbrelle& b) {
 // Merges into a new buffer of A.used + B.used blocks, which then replaces A's; A is untouched until the
 // merge is complete, so a failed allocation leaves it unchanged.
 void tnumbrelle::unite(const tnumbrelle& b) {
-  const std::int64_t total = std::int64_t(used) + b.used;
-  if (total > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
   tbuffer merged;
-  merged.resize(static_cast<std::int32_t>(total));
+  merged.resize(detail::buffer_length(std::int64_t(used) + b.used));
   const tblock* a = buffer.data();
   const tblock* bb = b.buffer.data();
   tblock* out = merged.data();

@@ -10,6 +10,7 @@
 
 #include "intset/allocation.h"
 #include "intset/block_ops.h"
+#include "intset/capacity.h"
 
 namespace intset {
 
@@ -18,9 +19,6 @@ using detail::map_words;
 using detail::store_map;
 
 namespace {
-
-constexpr std::int32_t kGrowth = 32;        // blocks added when a full buffer needs one more
-constexpr std::int32_t kShrinkSlack = 128;  // free blocks at which the buffer is trimmed
 
 // Value decomposition: the key is the value shifted right arithmetically by 8, the bit its low 8 bits.
 constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
@@ -204,7 +202,9 @@ void tnumbrelle::include(std::int32_t value) {
     set_bit(buffer[at.position], at.bit);
     return;
   }
-  if (buffer.length() == used) buffer.resize(buffer.length() + kGrowth);
+  if (buffer.length() == used) {
+    buffer.resize(detail::buffer_length(detail::grown_capacity(buffer.length(), std::int64_t{used} + 1)));
+  }
   tblock* blocks = buffer.data();
   std::memmove(blocks + at.position + 1, blocks + at.position,
                std::size_t(used - at.position) * sizeof(tblock));
@@ -227,7 +227,8 @@ void tnumbrelle::exclude(std::int32_t value) {
   std::memmove(blocks + at.position, blocks + at.position + 1,
                std::size_t(used - at.position - 1) * sizeof(tblock));
   --used;
-  if (buffer.length() - used >= kShrinkSlack) buffer.resize(used);
+  const std::int64_t trimmed = detail::excluded_capacity(buffer.length(), used);
+  if (trimmed != buffer.length()) buffer.resize(static_cast<std::int32_t>(trimmed));
 }
 
 void tnumbrelle::invert(std::int32_t value) {
@@ -313,11 +314,8 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     while (v < n && key_at(v) == key) ++v;
   }
   const std::int64_t final_used = used + fresh;
-  std::int64_t final_capacity = buffer.length();
-  if (final_used > final_capacity)
-    final_capacity += (final_used - final_capacity + kGrowth - 1) / kGrowth * kGrowth;
   try {
-    buffer.resize(static_cast<std::int32_t>(final_capacity));
+    buffer.resize(detail::buffer_length(detail::grown_capacity(buffer.length(), final_used)));
   } catch (const EOutOfMemory&) {
     include_one_by_one(values);
     return;
@@ -496,15 +494,13 @@ void tnumbrelle::const_iterator::settle() {
 
 // --- Capacity -----------------------------------------------------------------------------------------
 
-// Trims or grows the buffer after an operation that shrank `used` or set it directly: with less than
-// zero or 128 or more free blocks, the capacity becomes `used` rounded up to a multiple of 32.
+// Trims or grows the buffer after an operation that shrank `used` or set it directly, by
+// detail::compacted_capacity().
 void tnumbrelle::compact() {
-  const std::int64_t slack = std::int64_t(buffer.length()) - used;
-  if (slack >= 0 && slack < kShrinkSlack) return;
-  const std::int64_t rounded = (std::int64_t(used) + kGrowth - 1) / kGrowth * kGrowth;
+  const std::int64_t capacity = detail::compacted_capacity(buffer.length(), used);
+  if (capacity == buffer.length()) return;
   try {
-    if (rounded > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
-    buffer.resize(static_cast<std::int32_t>(rounded));
+    buffer.resize(detail::buffer_length(capacity));
   } catch (...) {
     if (buffer.length() < used) clear();
     throw;

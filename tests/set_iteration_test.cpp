@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <ranges>
 
@@ -62,11 +63,14 @@ TEST(SetIteration, LeavesARunningEnumerationAlone) {
   // ...and a finished enumeration stays finished.
   while (set->next(v)) {
   }
-  EXPECT_EQ(std::ranges::distance(view), 4);
+  EXPECT_EQ(std::distance(view.begin(), view.end()), 4);
   EXPECT_FALSE(set->next(v));
 }
 
 TEST(SetIteration, WorksWithRangesAlgorithms) {
+#ifndef __cpp_lib_ranges
+  GTEST_SKIP() << "this standard library has no ranges algorithms (libc++ before 15)";
+#else
   const auto set = make_set({-300, -5, 0, 7, 70000});
   const tnumbrelle& view = *set;
   EXPECT_EQ(std::ranges::count_if(view, [](std::int32_t v) { return v < 0; }), 2);
@@ -76,6 +80,7 @@ TEST(SetIteration, WorksWithRangesAlgorithms) {
   std::ranges::copy(view | std::views::filter([](std::int32_t v) { return v % 2 == 0; }),
                     std::back_inserter(evens));
   EXPECT_EQ(evens, (std::vector<std::int32_t>{-300, 0, 70000}));
+#endif
 }
 
 TEST(SetMove, ConstructionTakesTheBlocksAndEmptiesTheSource) {

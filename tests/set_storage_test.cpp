@@ -329,4 +329,40 @@ TEST(OutOfMemory, FailedTrimAfterIntersectKeepsTheSet) {
   EXPECT_EQ(a.to_array(), (tarrayofinteger{0, 256, 512}));
 }
 
+// A trim that cannot get its memory leaves the operation done in the larger buffer and raises the error;
+// the next trim with memory to spare follows the rule exactly.
+TEST(OutOfMemory, FailedTrimAfterUniteSubtractOrExcludeKeepsTheResult) {
+  tnumbrelle a, b;
+  for (std::int32_t k = 0; k < 200; ++k) {
+    a.include(k * 256);
+    b.include(k * 256 + 1);
+  }
+  {
+    FailingAllocations fail(1);  // the merged buffer is had, its trim from 400 to 224 blocks is not
+    EXPECT_THROW(a.unite(b), EOutOfMemory);
+  }
+  EXPECT_EQ(a.capacity(), 400);
+  EXPECT_EQ(a.count(), 400);
+
+  tnumbrelle most;
+  for (std::int32_t k = 3; k < 200; ++k) most.include(k * 256 + 1);
+  {
+    FailingAllocations fail(0);
+    EXPECT_THROW(b.subtract(most), EOutOfMemory);  // b keeps blocks 0..2 of 200: 221 free
+  }
+  EXPECT_EQ(b.capacity(), 224);
+  EXPECT_EQ(b.to_array(), (tarrayofinteger{1, 257, 513}));
+
+  for (std::int32_t k = 0; k < 100; ++k) most.exclude(k * 256 + 769);  // 97 blocks, 128 free at the next
+  ASSERT_EQ(most.capacity(), 224);
+  {
+    FailingAllocations fail(0);
+    EXPECT_THROW(most.exclude(100 * 256 + 769), EOutOfMemory);
+  }
+  EXPECT_FALSE(most.contains(100 * 256 + 769));
+  EXPECT_EQ(most.capacity(), 224);
+  most.exclude(101 * 256 + 769);
+  EXPECT_EQ(most.capacity(), 95);
+}
+
 }  // namespace

@@ -2,8 +2,12 @@
 #   -DMODE=install|subdirectory  -DBUILD_TREE=<numbrelle build>  -DSOURCE_TREE=<numbrelle sources>
 #   -DWORK=<scratch folder>  -DCXX=<compiler>  -DCXX_FLAGS=<flags>
 file(REMOVE_RECURSE ${WORK})
+# Headers of the numbrelle tree outside the library's interface, which the consumer must not reach.
+set(not_public_headers intset/block_ops.h intset/file_access.h app/fnubrel_logic.h tests/set_helpers.h)
+string(REPLACE ";" "," probes "${not_public_headers}")
 set(args -G Ninja -S ${SOURCE_TREE}/tests/consumer -B ${WORK}/build
-    -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release)
+    -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release
+    -DNOT_PUBLIC_HEADERS=${probes})
 if(MODE STREQUAL "install")
   execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_TREE} --prefix ${WORK}/prefix --component intset
                   COMMAND_ERROR_IS_FATAL ANY)
@@ -21,6 +25,23 @@ function(run_and_check program)
   endif()
 endfunction()
 run_and_check(${WORK}/build/consumer)
+
+# Only the public headers are in reach: each internal one must fail to compile for want of the file.
+foreach(header IN LISTS not_public_headers)
+  string(MAKE_C_IDENTIFIER ${header} name)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build --target reach_${name}
+                  RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REGEX MATCH "${header}('|:) *(No such file|file not found)" missing "${output}")
+  if(NOT failed OR NOT missing)
+    message(FATAL_ERROR "A consumer could include ${header} (or failed for another reason):\n${output}")
+  endif()
+endforeach()
+if(MODE STREQUAL "install")
+  file(GLOB_RECURSE installed_headers RELATIVE ${WORK}/prefix/include ${WORK}/prefix/include/*)
+  if(NOT installed_headers STREQUAL "intset/exceptions.h;intset/tnumbrelle.h")
+    message(FATAL_ERROR "The install tree holds other headers than the public ones: ${installed_headers}")
+  endif()
+endif()
 
 if(MODE STREQUAL "install")
   # The pkg-config file must serve a plain compiler call as well.

@@ -88,7 +88,9 @@ class tnumbrelle {
   // O(n log n + blocks). If memory runs out, values before the failing one may stay included.
   void include_array(std::span<const std::int32_t> values);
   // Removes `value`; no effect if it is not a member. Removing a block's last member removes the block,
-  // and the buffer then shrinks to exactly the block count once 128 or more slots are free.
+  // and the buffer then shrinks to exactly the block count once 128 or more slots are free. If memory for
+  // that trim cannot be had, `value` is removed all the same, the buffer keeps its length, and
+  // EOutOfMemory is raised.
   void exclude(std::int32_t value);
   // Removes `value` if it is a member, otherwise adds it.
   void invert(std::int32_t value);
@@ -153,11 +155,14 @@ class tnumbrelle {
   const_iterator end() const { return {buffer.data(), used, used}; }
 
   // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
+  // intersect, unite and subtract end by trimming A's buffer to its blocks rounded up to 32 when 128 or
+  // more slots are free. If memory for that trim cannot be had, A holds the result all the same, in the
+  // larger buffer, and EOutOfMemory is raised.
 
   // A := A intersected with B, in place. O(blocks of A + B). The cursor is not reset.
   void intersect(const tnumbrelle& b);
   // A := A united with B, merged into a new buffer of A.used + B.used blocks. O(blocks of A + B).
-  // EOutOfMemory leaves A unchanged.
+  // EOutOfMemory for that buffer leaves A unchanged.
   void unite(const tnumbrelle& b);
   // A := A without the members of B, in place. O(blocks of A + B).
   void subtract(const tnumbrelle& b);
@@ -185,10 +190,11 @@ class tnumbrelle {
   // as stored: blocks with empty maps stay, and keys of the legacy form are not checked.
   void load_from_stream(std::istream& in);
   // Saves to the named file. A regular file (or one a symbolic link leads to) is replaced whole: written
-  // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits, so
-  // a failed save leaves the old file as it was. Anything else that exists under the name (a device, a
-  // pipe) is written in place. Raises EFCreateError (absolute name, system's text) when the file or its
-  // temporary cannot be created or an existing file may not be written, EWriteError when writing fails.
+  // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits (on
+  // Windows its attributes), so a failed save leaves the old file as it was. Anything else that exists under
+  // the name (a device, a pipe) is written in place. Raises EFCreateError (absolute name, system's text) when
+  // the file or its temporary cannot be created or an existing file may not be written, EWriteError when
+  // writing fails.
   void save_to_file(const std::filesystem::path& file_name) const;
   // Loads the named file as load_from_stream does. Raises EFOpenError (absolute name, system's text),
   // leaving the set unchanged, when the file cannot be opened for reading or is a folder.
