@@ -282,8 +282,9 @@ bool keys_rise(std::span<const std::int32_t> values) {
 }  // namespace
 
 // One pass instead of one include() per value: sort a copy of the values by key (unless their keys already
-// rise, as in the output of to_array()), count the keys that need a new block, grow the buffer once to the capacity the one-by-one loop would reach (it grows by 32 only
-// when full), then merge the new blocks in from the back. A block array out of key order (only a loaded
+// rise, as in the output of to_array()), count the keys that need a new block, grow the buffer once to the
+// capacity the one-by-one loop would reach (it grows by 32 only when full), then merge the new blocks in
+// from the back. A block array out of key order (only a loaded
 // file can bring one) or a failed allocation takes the one-by-one loop, which defines the result.
 void tnumbrelle::include_array(std::span<const std::int32_t> values) {
   if (values.empty()) return;
