@@ -117,13 +117,11 @@ bool tnumbrelle::is_superset_of(const tnumbrelle& b) const {
 }
 
 // Sets without empty blocks and with ascending keys have identical block arrays exactly when they are
-// equal, so comparing position by position is exact.
+// equal, so comparing position by position is exact. A block has no padding, so comparing every key and map
+// in turn is comparing the two arrays' bytes, which memcmp does at the speed of memory.
 bool tnumbrelle::equals(const tnumbrelle& b) const {
-  bool result = used == b.used;
-  for (std::int32_t p = 0; result && p < used; ++p) {
-    result = buffer[p].key == b.buffer[p].key && detail::map_equal(buffer[p], b.buffer[p]);
-  }
-  return result;
+  return used == b.used &&
+         (used == 0 || std::memcmp(buffer.data(), b.buffer.data(), std::size_t(used) * sizeof(tblock)) == 0);
 }
 
 }  // namespace intset

@@ -73,10 +73,6 @@ inline bool map_contained(const tblock& a, const tblock& b) noexcept {
 #endif
 }
 
-inline bool map_equal(const tblock& a, const tblock& b) noexcept {
-  return std::memcmp(a.bits, b.bits, sizeof a.bits) == 0;
-}
-
 // Whether the keys rise strictly from block to block, as in every set not loaded from a damaged old file.
 inline bool keys_ascending(std::span<const tblock> blocks) noexcept {
   for (std::size_t i = 1; i < blocks.size(); ++i) {
