@@ -23,10 +23,6 @@ namespace {
 // Value decomposition: the key is the value shifted right arithmetically by 8, the bit its low 8 bits.
 constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
 constexpr std::uint8_t bit_of(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
-// key * 256 + bit without overflow, also for the lowest and highest keys.
-constexpr std::int32_t value_of(std::int32_t key, int bit) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) << 8 | static_cast<std::uint32_t>(bit));
-}
 
 bool test_bit(const tblock& block, std::uint8_t bit) { return (block.bits[bit >> 3] >> (bit & 7)) & 1; }
 void set_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] |= std::uint8_t(1u << (bit & 7)); }
@@ -390,51 +386,24 @@ std::int32_t tnumbrelle::count() const {
 
 bool tnumbrelle::is_empty() const { return used == 0; }
 
-bool tnumbrelle::first(std::int32_t& value) {
-  cur_block = 0;
-  cur_bit = 0;
-  return next(value);
-}
-
-// Jumps straight to the next set bit, leaving the cursor exactly where a scan that advances one bit at a
-// time would: on the member found, or on bit 0 of block `used` when there is none.
-bool tnumbrelle::next(std::int32_t& value) {
-  // One unsigned comparison rules out both -1 (no enumeration) and a cursor past the blocks.
-  if (static_cast<std::uint32_t>(cur_block) < static_cast<std::uint32_t>(used)) [[likely]] {
-    // Most calls find a member in the rest of the current 64-bit word: take it and step past it.
-    // The four words are loaded before the cursor bit is known and one is picked by selects, which keeps
-    // the load off the chain from one call's cursor to the next.
-    const tblock& block = buffer[cur_block];
-    const map_words map = load_map(block);
-    const unsigned at = cur_bit;
-    const std::uint64_t low = (at & 64u) ? map.w[1] : map.w[0];
-    const std::uint64_t high = (at & 64u) ? map.w[3] : map.w[2];
-    const std::uint64_t rest = ((at & 128u) ? high : low) & (~std::uint64_t{0} << (at & 63u));
-    if (rest != 0) {
-      const int bit = static_cast<int>((at & 192u) + static_cast<unsigned>(std::countr_zero(rest)));
-      value = value_of(block.key, bit);
-      if (bit < 255) {
-        cur_bit = static_cast<std::uint8_t>(bit + 1);
-      } else {
-        cur_bit = 0;
-        if (++cur_block >= used) cur_block = -1;
-      }
-      return true;
-    }
-  }
-  if (cur_block == -1) return false;
+// The rest of next() when its inline step cannot finish (no member in the rest of the cursor's word, or the
+// member is the block's last bit, or no enumeration is running): jumps straight to the next set bit, leaving
+// the cursor exactly where a scan that advances one bit at a time would: on the member found, or on bit 0 of
+// block `used` when there is none.
+std::int64_t tnumbrelle::next_in_later_words() {
+  if (cur_block == -1) return kNoMember;
   bool found = false;
   while (cur_block < used) {
     const int bit = detail::next_set_bit(buffer[cur_block], cur_bit);
     if (bit < 256) {
-      cur_bit = static_cast<std::uint8_t>(bit);
+      cur_bit = static_cast<std::uint32_t>(bit);
       found = true;
       break;
     }
     ++cur_block;
     cur_bit = 0;
   }
-  if (found) value = value_of(buffer[cur_block].key, cur_bit);
+  const std::int64_t value = found ? value_of(buffer[cur_block].key, cur_bit) : kNoMember;
   if (cur_bit == 255) {
     ++cur_block;
     cur_bit = 0;
@@ -442,7 +411,7 @@ bool tnumbrelle::next(std::int32_t& value) {
     ++cur_bit;
   }
   if (cur_block >= used) cur_block = -1;
-  return found;
+  return value;
 }
 
 // Fills the array straight from the blocks, then leaves the cursor where first() and next() until false
@@ -472,25 +441,25 @@ tarrayofinteger tnumbrelle::to_array() {
 
 // --- Standard iteration -----------------------------------------------------------------------------
 
-tnumbrelle::const_iterator::const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index)
-    : blocks_(blocks), used_(used), index_(index) {
-  settle();
-}
-
-std::int32_t tnumbrelle::const_iterator::operator*() const { return value_of(blocks_[index_].key, bit_); }
-
-tnumbrelle::const_iterator& tnumbrelle::const_iterator::operator++() {
-  ++bit_;
-  settle();
-  return *this;
+tnumbrelle::const_iterator::const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index,
+                                           unsigned bit)
+    : blocks_(blocks), used_(used), index_(index), word_(bit >> 6) {
+  if (index_ < used_) rest_ = map_word(blocks_[index_], word_) & (~std::uint64_t{0} << (bit & 63u));
+  if (rest_ == 0) {
+    ++word_;
+    settle();
+  }
 }
 
 void tnumbrelle::const_iterator::settle() {
-  for (; index_ < used_; ++index_, bit_ = 0) {
-    if (bit_ < 256) bit_ = detail::next_set_bit(blocks_[index_], bit_);
-    if (bit_ < 256) return;
+  for (; index_ < used_; ++index_, word_ = 0) {
+    for (; word_ < 4; ++word_) {
+      rest_ = map_word(blocks_[index_], word_);
+      if (rest_ != 0) return;
+    }
   }
-  bit_ = 0;
+  word_ = 0;
+  rest_ = 0;
 }
 
 // --- Capacity -----------------------------------------------------------------------------------------

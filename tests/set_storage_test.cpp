@@ -212,6 +212,16 @@ TEST(Enumeration, OneMemberThenFalseForever) {
   EXPECT_EQ(v, kMax);
 }
 
+TEST(Enumeration, EndsOnTheLastBlocksLastBitEvenIfABlockIsAddedAfter) {
+  auto set = make_set({200, 255});  // in one 64-bit word
+  std::int32_t v = 0;
+  ASSERT_TRUE(set->first(v));
+  ASSERT_TRUE(set->next(v));
+  EXPECT_EQ(v, 255);
+  set->include(1000);
+  EXPECT_FALSE(set->next(v));  // the enumeration ended with the member on bit 255
+}
+
 TEST(Enumeration, AscendingWithNegativesFirst) {
   auto set = make_set({70000, -300, 0, kMin, 255, 256, -1, kMax});
   EXPECT_EQ(enumerate(*set), (std::vector<std::int32_t>{kMin, -300, -1, 0, 255, 256, 70000, kMax}));

@@ -12,8 +12,10 @@
 #ifndef INTSET_TNUMBRELLE_H_
 #define INTSET_TNUMBRELLE_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <iosfwd>
 #include <iterator>
@@ -105,10 +107,33 @@ class tnumbrelle {
 
   // Starts an enumeration: stores the smallest member in `value` and returns true, or returns false on an
   // empty set. `value` is written only when the result is true.
-  bool first(std::int32_t& value);
+  bool first(std::int32_t& value) {
+    cur_block = 0;
+    cur_bit = 0;
+    return next(value);
+  }
   // Stores the next member in ascending order and returns true; returns false once the members are
   // exhausted, and always before first(). Changing the set during an enumeration is not supported.
-  bool next(std::int32_t& value);
+  // The common step (the next member lies in the rest of the cursor's 64-bit word) is inline.
+  bool next(std::int32_t& value) {
+    if (static_cast<std::uint32_t>(cur_block) < static_cast<std::uint32_t>(used)) [[likely]] {
+      const tblock& block = buffer.data()[cur_block];
+      const std::uint32_t at = cur_bit;
+      const std::uint64_t rest = bits_from(block, at);
+      const auto zeros = static_cast<std::uint32_t>(std::countr_zero(rest));
+      if (rest != 0 && at + zeros < 255) [[likely]] {
+        // The member is at + zeros < 255, in the same block. The cursor's chain from call to call is one
+        // shift, one count and one add: at + 1 and the member's block base are ready before the count is.
+        value = static_cast<std::int32_t>((static_cast<std::uint32_t>(block.key) << 8 | at) + zeros);
+        cur_bit = (at + 1) + zeros;
+        return true;
+      }
+    }
+    const std::int64_t found = next_in_later_words();
+    if (found == kNoMember) return false;
+    value = static_cast<std::int32_t>(found);
+    return true;
+  }
   // All members in ascending order. O(blocks). Ends any enumeration in progress. Raises EOutOfMemory
   // (set unchanged) or ETooManyMembers.
   tarrayofinteger to_array();
@@ -127,27 +152,41 @@ class tnumbrelle {
     using pointer = void;
 
     const_iterator() = default;
-    std::int32_t operator*() const;
-    const_iterator& operator++();
+    std::int32_t operator*() const {
+      return value_of(blocks_[index_].key, 64 * word_ + static_cast<unsigned>(std::countr_zero(rest_)));
+    }
+    // The common step (the next member lies in the same 64-bit word) is inline: it clears the member just
+    // visited, as to_array() does.
+    const_iterator& operator++() {
+      rest_ &= rest_ - 1;
+      if (rest_ == 0) [[unlikely]] {
+        ++word_;
+        settle();
+      }
+      return *this;
+    }
     const_iterator operator++(int) {
       const_iterator before = *this;
       ++*this;
       return before;
     }
     friend bool operator==(const const_iterator& a, const const_iterator& b) {
-      return a.index_ == b.index_ && a.bit_ == b.bit_;
+      return a.index_ == b.index_ && a.word_ == b.word_ && a.rest_ == b.rest_;
     }
 
    private:
     friend class tnumbrelle;
-    const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index);
-    // Moves to the first member at or after (index_, bit_), or to the end.
+    // At the first member at or after bit `bit` of block `index`, or at the end.
+    const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index, unsigned bit = 0);
+    // Moves to the first member of word word_ (0..4) of block index_ or later, or to the end.
     void settle();
 
     const tblock* blocks_ = nullptr;
     std::int32_t used_ = 0;
     std::int32_t index_ = 0;  // == used_ at the end
-    int bit_ = 0;
+    unsigned word_ = 0;  // the word of the member in block index_; 0 at the end
+    // The members of that word from the current one on (the current one is the lowest); 0 at the end.
+    std::uint64_t rest_ = 0;
   };
 
   // The smallest member, or end() for an empty set. O(1) for sets without empty blocks.
@@ -217,6 +256,38 @@ class tnumbrelle {
   location locate(std::int32_t value) const;
   void compact();
   void include_one_by_one(std::span<const std::int32_t> values);
+  // The rest of next(), out of line: the member found, or kNoMember. Returning the member rather than
+  // writing it through a reference keeps the caller's variable out of memory.
+  static constexpr std::int64_t kNoMember = INT64_MIN;
+  std::int64_t next_in_later_words();
+
+  // Word w (0..3) of a block's member map: bit b of it is value bit 64w + b, on every host.
+  static std::uint64_t map_word(const tblock& block, unsigned w) noexcept {
+    std::uint64_t word;
+    std::memcpy(&word, block.bits + 8 * w, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) {
+      word = (word >> 32) | (word << 32);
+      word = ((word & 0xFFFF0000FFFF0000u) >> 16) | ((word & 0x0000FFFF0000FFFFu) << 16);
+      word = ((word & 0xFF00FF00FF00FF00u) >> 8) | ((word & 0x00FF00FF00FF00FFu) << 8);
+    }
+    return word;
+  }
+  // The map bits from bit `from` (0..255) to the end of its 64-bit word, shifted down to bit 0. The word is
+  // picked by branches, which the processor predicts (the word changes every 64 bits at most), so neither a
+  // load nor a select waits on `from`.
+  static std::uint64_t bits_from(const tblock& block, unsigned from) noexcept {
+    std::uint64_t word;
+    if (from < 128) {
+      word = from < 64 ? map_word(block, 0) : map_word(block, 1);
+    } else {
+      word = from < 192 ? map_word(block, 2) : map_word(block, 3);
+    }
+    return word >> (from & 63u);
+  }
+  // key * 256 + bit without overflow, also for the lowest and highest keys.
+  static std::int32_t value_of(std::int32_t key, unsigned bit) noexcept {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) << 8 | bit);
+  }
 
   // Loading (file_format.cpp): the stream reader, the two forms, and the buffer sizing while blocks arrive.
   class record_source;
@@ -229,7 +300,9 @@ class tnumbrelle {
   tbuffer buffer;
   std::int32_t used = 0;
   std::int32_t cur_block = -1;
-  std::uint8_t cur_bit = 0;
+  // 0..255. Held in 32 bits: next() stores and reloads it on every call, and processors forward a stored
+  // 32-bit word to the next load at once, but a stored byte only after several cycles.
+  std::uint32_t cur_bit = 0;
   // Set when an old-form file brought keys that do not rise; cleared by clear(). While set, lookups run
   // the plain halving search, which is what defines their result on such a block array.
   bool keys_unordered = false;
