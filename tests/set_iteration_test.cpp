@@ -16,7 +16,7 @@ static_assert(std::ranges::forward_range<const tnumbrelle>);
 static_assert(std::forward_iterator<tnumbrelle::const_iterator>);
 static_assert(std::is_nothrow_move_constructible_v<tnumbrelle>);
 static_assert(std::is_nothrow_move_assignable_v<tnumbrelle>);
-static_assert(!std::is_copy_constructible_v<tnumbrelle>);
+static_assert(std::is_copy_constructible_v<tnumbrelle>);
 
 std::vector<std::int32_t> iterate(const tnumbrelle& set) { return {set.begin(), set.end()}; }
 

@@ -6,9 +6,14 @@
 // slack), not with the spread of the values. Lookups are a binary search over the blocks; adding or removing
 // a whole block moves the blocks after it. The algebra walks both block arrays once, linear in blocks.
 //
-// A set is used from one thread at a time. Even the reading operations first() and next() write the set's
-// enumeration cursor, which is shared by everyone who enumerates the set. Errors are raised as
-// intset::Exception subclasses; see exceptions.h.
+// Threads: any number of threads may run the const operations on one set at the same time (contains, count,
+// the comparisons and counts against another set, the range queries, rank and select, begin()/end() and
+// lower_bound() iteration, saving), as long as no thread changes the set meanwhile. first(), next() and
+// to_array() move the set's own enumeration cursor, which everyone who enumerates the set shares, so they are
+// not const: like every changing operation they need the set to themselves.
+//
+// Ranges [lo, hi] are closed, so [-2147483648, 2147483647] is the whole range; lo > hi is an empty range.
+// Errors are raised as intset::Exception subclasses; see exceptions.h.
 #ifndef INTSET_TNUMBRELLE_H_
 #define INTSET_TNUMBRELLE_H_
 
@@ -17,8 +22,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <iosfwd>
 #include <iterator>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -70,11 +77,20 @@ class tnumbrelle {
   // An empty set with no buffer and no enumeration in progress.
   tnumbrelle();
   virtual ~tnumbrelle();
-  tnumbrelle(const tnumbrelle&) = delete;  // copies only through assign
-  tnumbrelle& operator=(const tnumbrelle&) = delete;
+  // A copy with the members, blocks and capacity that assign() gives, and no enumeration in progress.
+  // O(blocks). Raises EOutOfMemory. Assignment leaves the target unchanged when it fails; `a = a` changes
+  // nothing, its cursor included.
+  tnumbrelle(const tnumbrelle& other);
+  tnumbrelle& operator=(const tnumbrelle& other);
   // Takes over the other set's blocks, capacity and cursor in O(1); `other` is left empty (as clear()).
   tnumbrelle(tnumbrelle&& other) noexcept;
   tnumbrelle& operator=(tnumbrelle&& other) noexcept;
+  // A set of these values, built as include_array() builds it.
+  tnumbrelle(std::initializer_list<std::int32_t> values);
+  explicit tnumbrelle(std::span<const std::int32_t> values);
+  // Exchanges the two sets' blocks, capacities and cursors in O(1).
+  void swap(tnumbrelle& other) noexcept;
+  friend void swap(tnumbrelle& a, tnumbrelle& b) noexcept { a.swap(b); }
 
   // --- Storage and single values -------------------------------------------------------------------
 
@@ -102,6 +118,30 @@ class tnumbrelle {
   std::int32_t count() const;
   // True exactly when the set uses no block.
   bool is_empty() const;
+
+  // --- Ranges [lo, hi] ------------------------------------------------------------------------------
+
+  // Adds every value of the range, leaving exactly the blocks and capacity that include() of each value in
+  // ascending order would. O(blocks + hi/256 - lo/256). EOutOfMemory leaves the set unchanged.
+  void include_range(std::int32_t lo, std::int32_t hi);
+  // Removes every value of the range, leaving exactly the blocks and capacity that exclude() of each value
+  // in ascending order would. O(blocks + hi/256 - lo/256). If the final trim of the buffer fails, the values
+  // are removed and EOutOfMemory is raised.
+  void exclude_range(std::int32_t lo, std::int32_t hi);
+  // Whether every value of the range is a member (true for an empty range). O(log blocks + hi/256 - lo/256).
+  bool contains_range(std::int32_t lo, std::int32_t hi) const;
+  // The number of members in the range. O(log blocks + hi/256 - lo/256).
+  std::int64_t count_range(std::int32_t lo, std::int32_t hi) const;
+
+  // --- Order statistics ------------------------------------------------------------------------------
+
+  // The smallest and the largest member; empty for an empty set. O(1).
+  std::optional<std::int32_t> lowest() const;
+  std::optional<std::int32_t> highest() const;
+  // The number of members less than or equal to `value`. O(blocks below value).
+  std::int64_t rank(std::int32_t value) const;
+  // The member with exactly `k` members below it; empty when k < 0 or k >= the member count. O(blocks).
+  std::optional<std::int32_t> select(std::int64_t k) const;
 
   // --- Enumeration through the set's own cursor ----------------------------------------------------
 
@@ -192,6 +232,8 @@ class tnumbrelle {
   // The smallest member, or end() for an empty set. O(1) for sets without empty blocks.
   const_iterator begin() const { return {buffer.data(), used, 0}; }
   const_iterator end() const { return {buffer.data(), used, used}; }
+  // The first member not less than `value`, or end(). O(log blocks).
+  const_iterator lower_bound(std::int32_t value) const;
 
   // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
   // intersect, unite and subtract end by trimming A's buffer to its blocks rounded up to 32 when 128 or
@@ -209,8 +251,33 @@ class tnumbrelle {
   bool is_subset_of(const tnumbrelle& b) const;
   // Whether every member of B is a member of A. O(blocks of A + B).
   bool is_superset_of(const tnumbrelle& b) const;
-  // Whether A and B have the same members. O(blocks).
+  // Whether A and B have the same members: one comparison of the two block arrays' bytes. O(blocks).
   bool equals(const tnumbrelle& b) const;
+  friend bool operator==(const tnumbrelle& a, const tnumbrelle& b) { return a.equals(b); }
+  // A := the members in exactly one of A and B: merged into a new buffer of A.used + B.used blocks and
+  // trimmed as unite() does, dropping the blocks whose combined map is empty. O(blocks of A + B).
+  // EOutOfMemory leaves A unchanged.
+  void invert(const tnumbrelle& b);
+
+  // The same four operations as operators. Each returns *this.
+  tnumbrelle& operator&=(const tnumbrelle& b);  // intersect
+  tnumbrelle& operator|=(const tnumbrelle& b);  // unite
+  tnumbrelle& operator-=(const tnumbrelle& b);  // subtract
+  tnumbrelle& operator^=(const tnumbrelle& b);  // invert
+  // A new set: a copy of `a` combined with `b` by the named operation (the same blocks and capacity).
+  friend tnumbrelle operator&(const tnumbrelle& a, const tnumbrelle& b);
+  friend tnumbrelle operator|(const tnumbrelle& a, const tnumbrelle& b);
+  friend tnumbrelle operator-(const tnumbrelle& a, const tnumbrelle& b);
+  friend tnumbrelle operator^(const tnumbrelle& a, const tnumbrelle& b);
+
+  // --- Counting a combination without building it: the count the named operation would leave ---------
+
+  std::int64_t intersect_count(const tnumbrelle& b) const;  // O(blocks of A + B), each
+  std::int64_t unite_count(const tnumbrelle& b) const;
+  std::int64_t subtract_count(const tnumbrelle& b) const;
+  std::int64_t invert_count(const tnumbrelle& b) const;
+  // Whether A and B share a member; stops at the first shared one. O(blocks of A + B).
+  bool intersects(const tnumbrelle& b) const;
 
   // --- Files and streams: the "NBL1" form is written; it and the older uncompressed form are read ------
 
@@ -288,6 +355,13 @@ class tnumbrelle {
   static std::int32_t value_of(std::int32_t key, unsigned bit) noexcept {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) << 8 | bit);
   }
+
+  // Range operations on a block array whose keys do not rise (ranges.cpp): value by value in effect.
+  void include_range_unordered(std::int32_t lo, std::int32_t hi);
+  void exclude_range_unordered(std::int32_t lo, std::int32_t hi);
+  // Makes this set the merge of `a` and `b` (either may be this set), built as unite() builds it: their
+  // union, or their symmetric difference without the blocks that come out empty (set_operators.cpp).
+  void merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symmetric_difference);
 
   // Loading (file_format.cpp): the stream reader, the two forms, and the buffer sizing while blocks arrive.
   class record_source;
