@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "intset/allocation.h"
 #include "intset/tnumbrelle.h"
 
 namespace testing_helpers {
@@ -51,6 +52,13 @@ inline bool same_layout(const tnumbrelle& a, const tnumbrelle& b) {
   return a.blocks().empty() ||
          std::memcmp(a.blocks().data(), b.blocks().data(), a.blocks().size_bytes()) == 0;
 }
+
+// Makes every block-buffer allocation after the next `successes` fail, for the life of the object.
+class FailingAllocations {
+ public:
+  explicit FailingAllocations(long successes) { intset::detail::allocations_before_failure = successes; }
+  ~FailingAllocations() { intset::detail::allocations_before_failure = -1; }
+};
 
 inline std::vector<std::int32_t> as_vector(const std::set<std::int32_t>& s) { return {s.begin(), s.end()}; }
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <numeric>
 
-#include "intset/allocation.h"
 #include "set_helpers.h"
 
 namespace {
@@ -21,13 +20,6 @@ const tblock& block_with_key(const tnumbrelle& set, std::int32_t key) {
 }
 
 bool bit_set(const tblock& block, int bit) { return (block.bits[bit / 8] >> (bit % 8)) & 1; }
-
-// Makes every block-buffer allocation after the next `successes` fail, for the life of the object.
-class FailingAllocations {
- public:
-  explicit FailingAllocations(long successes) { intset::detail::allocations_before_failure = successes; }
-  ~FailingAllocations() { intset::detail::allocations_before_failure = -1; }
-};
 
 TEST(ValueDecomposition, MinusOneIsBit255OfBlockMinusOne) {
   auto set = make_set({-1});
