@@ -54,9 +54,12 @@ inline int word_popcount(std::uint64_t x) noexcept {
   return static_cast<int>((x * 0x0101010101010101u) >> 56);
 }
 
-// The members of the first `n` blocks: the popcount instruction where the processor has one, otherwise
-// word_popcount().
+// The members of the first `n` blocks, counted the fastest way this processor can: AVX-512 or AVX2 vector
+// popcounts, the popcount instruction, or word_popcount().
 std::int64_t count_members(const tblock* blocks, std::int32_t n) noexcept;
+// Every way of counting members that this processor can run, fastest first (the last is word_popcount()).
+using member_counter = std::int64_t (*)(const tblock* blocks, std::int32_t n) noexcept;
+std::span<const member_counter> member_counters() noexcept;
 
 // Whether every member bit of `a` is also set in `b`. Byte order does not matter for this test, so the
 // maps are compared as they lie in memory, 16 bytes at a time where the target has SSE2.

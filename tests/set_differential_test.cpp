@@ -326,6 +326,18 @@ TEST(Differential, CountAgreesWithStdSetOnFullAndPatternedBlocks) {
     std::set<std::int32_t> model;
     tnumbrelle set = edge_heavy_set(source, model);
     ASSERT_EQ(set.count(), static_cast<std::int32_t>(model.size())) << "round " << round;
+    // Every way of counting this processor can run, not only the one count() picks.
+    const auto blocks = set.blocks();
+    for (const auto counter : intset::detail::member_counters()) {
+      ASSERT_EQ(counter(blocks.data(), static_cast<std::int32_t>(blocks.size())),
+                static_cast<std::int64_t>(model.size()))
+          << "round " << round;
+    }
+  }
+  tnumbrelle full;  // 100 full blocks: every byte counter of a vector count reaches its limit
+  full.include_range(-256 * 50, 256 * 50 - 1);
+  for (const auto counter : intset::detail::member_counters()) {
+    ASSERT_EQ(counter(full.blocks().data(), 100), 25600);
   }
 }
 
