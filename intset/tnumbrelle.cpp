@@ -506,6 +506,8 @@ tnumbrelle::const_iterator::const_iterator(const tblock* blocks, std::int32_t us
   if (rest_ == 0) {
     ++word_;
     settle();
+  } else {
+    base_ = static_cast<std::uint32_t>(value_of(blocks_[index_].key, 64 * word_));
   }
 }
 
@@ -513,11 +515,15 @@ void tnumbrelle::const_iterator::settle() {
   for (; index_ < used_; ++index_, word_ = 0) {
     for (; word_ < 4; ++word_) {
       rest_ = map_word(blocks_[index_], word_);
-      if (rest_ != 0) return;
+      if (rest_ != 0) {
+        base_ = static_cast<std::uint32_t>(value_of(blocks_[index_].key, 64 * word_));
+        return;
+      }
     }
   }
   word_ = 0;
   rest_ = 0;
+  base_ = 0;
 }
 
 // --- Capacity -----------------------------------------------------------------------------------------

@@ -193,7 +193,7 @@ class tnumbrelle {
 
     const_iterator() = default;
     std::int32_t operator*() const {
-      return value_of(blocks_[index_].key, 64 * word_ + static_cast<unsigned>(std::countr_zero(rest_)));
+      return static_cast<std::int32_t>(base_ + static_cast<std::uint32_t>(std::countr_zero(rest_)));
     }
     // The common step (the next member lies in the same 64-bit word) is inline: it clears the member just
     // visited, as to_array() does.
@@ -224,9 +224,10 @@ class tnumbrelle {
     const tblock* blocks_ = nullptr;
     std::int32_t used_ = 0;
     std::int32_t index_ = 0;  // == used_ at the end
-    unsigned word_ = 0;  // the word of the member in block index_; 0 at the end
+    unsigned word_ = 0;       // the word of the member in block index_; 0 at the end
     // The members of that word from the current one on (the current one is the lowest); 0 at the end.
     std::uint64_t rest_ = 0;
+    std::uint32_t base_ = 0;  // the value of the word's bit 0, as unsigned
   };
 
   // The smallest member, or end() for an empty set. O(1) for sets without empty blocks.
