@@ -3,7 +3,6 @@
 // masked.
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "intset/block_ops.h"
 #include "intset/capacity_rule.h"
@@ -18,8 +17,6 @@ using detail::store_map;
 using detail::word_popcount;
 
 namespace {
-
-constexpr std::int32_t kLastKey = std::numeric_limits<std::int32_t>::max() >> 8;
 
 constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
 
@@ -95,6 +92,13 @@ void remove_block(tbuffer& buffer, std::int32_t& used, std::int32_t position) {
 
 }  // namespace
 
+// The blocks of a range are counted, filled or cleared anyway, so the end of its blocks is found by stepping
+// over them from the first rather than by a second search.
+std::int32_t tnumbrelle::end_of_keys(std::int32_t from, std::int32_t last_key) const {
+  while (from < used && buffer[from].key <= last_key) ++from;
+  return from;
+}
+
 // On ascending keys: the blocks of the range's keys that exist lie at positions first..last-1. The new ones
 // are counted, the buffer is sized once to the capacity the value-by-value loop would reach (so a failed
 // allocation changes nothing), the blocks after the range are moved up, and the range's blocks are written
@@ -107,7 +111,7 @@ void tnumbrelle::include_range(std::int32_t lo, std::int32_t hi) {
   }
   const std::int32_t first_key = key_of(lo), last_key = key_of(hi);
   const std::int32_t first = locate(lo).position;
-  const std::int32_t last = last_key == kLastKey ? used : locate(value_of(last_key + 1, 0)).position;
+  const std::int32_t last = end_of_keys(first, last_key);
   const std::int64_t keys = std::int64_t{last_key} - first_key + 1;
   const std::int64_t fresh = keys - (last - first);
   const std::int64_t final_used = used + fresh;
@@ -166,7 +170,7 @@ void tnumbrelle::exclude_range(std::int32_t lo, std::int32_t hi) {
   }
   const std::int32_t last_key = key_of(hi);
   const std::int32_t first = locate(lo).position;
-  const std::int32_t last = last_key == kLastKey ? used : locate(value_of(last_key + 1, 0)).position;
+  const std::int32_t last = end_of_keys(first, last_key);
   tblock* blocks = buffer.data();
   std::int32_t w = first;
   for (std::int32_t i = first; i < last; ++i) {
@@ -230,8 +234,7 @@ std::int64_t tnumbrelle::count_range(std::int32_t lo, std::int32_t hi) const {
   if (lo > hi) return 0;
   const std::int32_t last_key = key_of(hi);
   const std::int32_t first = locate(lo).position;
-  const std::int32_t last =
-      std::max(first, last_key == kLastKey ? used : locate(value_of(last_key + 1, 0)).position);
+  const std::int32_t last = end_of_keys(first, last_key);
   if (first == last) return 0;
   const tblock* blocks = buffer.data();
   std::int64_t total = detail::count_members(blocks + first, last - first);
@@ -245,20 +248,15 @@ std::int64_t tnumbrelle::count_range(std::int32_t lo, std::int32_t hi) const {
 
 // --- Order statistics ---------------------------------------------------------------------------------
 
-std::optional<std::int32_t> tnumbrelle::lowest() const {
-  for (std::int32_t i = 0; i < used; ++i) {
-    const map_words map = load_map(buffer[i]);
-    if (!map_is_empty(map)) return value_of(buffer[i].key, static_cast<unsigned>(lowest_bit(map)));
+std::int64_t tnumbrelle::end_member(bool largest) const {
+  for (std::int32_t k = 0; k < used; ++k) {
+    const tblock& block = buffer[largest ? used - 1 - k : k];
+    const map_words map = load_map(block);
+    if (!map_is_empty(map)) {
+      return value_of(block.key, static_cast<unsigned>(largest ? highest_bit(map) : lowest_bit(map)));
+    }
   }
-  return std::nullopt;
-}
-
-std::optional<std::int32_t> tnumbrelle::highest() const {
-  for (std::int32_t i = used - 1; i >= 0; --i) {
-    const map_words map = load_map(buffer[i]);
-    if (!map_is_empty(map)) return value_of(buffer[i].key, static_cast<unsigned>(highest_bit(map)));
-  }
-  return std::nullopt;
+  return kNoMember;
 }
 
 std::int64_t tnumbrelle::rank(std::int32_t value) const {

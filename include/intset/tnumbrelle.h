@@ -136,8 +136,8 @@ class tnumbrelle {
   // --- Order statistics ------------------------------------------------------------------------------
 
   // The smallest and the largest member; empty for an empty set. O(1).
-  std::optional<std::int32_t> lowest() const;
-  std::optional<std::int32_t> highest() const;
+  std::optional<std::int32_t> lowest() const { return member_or_none(end_member(false)); }
+  std::optional<std::int32_t> highest() const { return member_or_none(end_member(true)); }
   // The number of members less than or equal to `value`. O(blocks below value).
   std::int64_t rank(std::int32_t value) const;
   // The member with exactly `k` members below it; empty when k < 0 or k >= the member count. O(blocks).
@@ -328,6 +328,14 @@ class tnumbrelle {
   // writing it through a reference keeps the caller's variable out of memory.
   static constexpr std::int64_t kNoMember = INT64_MIN;
   std::int64_t next_in_later_words();
+  // The smallest or the largest member, or kNoMember (ranges.cpp). Returned as a plain number, which the
+  // caller turns into an optional in registers, where an optional built out of line makes its caller
+  // reload it through memory.
+  std::int64_t end_member(bool largest) const;
+  static std::optional<std::int32_t> member_or_none(std::int64_t member) {
+    if (member == kNoMember) return std::nullopt;
+    return static_cast<std::int32_t>(member);
+  }
 
   // Word w (0..3) of a block's member map: bit b of it is value bit 64w + b, on every host.
   static std::uint64_t map_word(const tblock& block, unsigned w) noexcept {
@@ -357,6 +365,8 @@ class tnumbrelle {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) << 8 | bit);
   }
 
+  // The position after the blocks from `from` on whose keys are at most `last_key` (ranges.cpp).
+  std::int32_t end_of_keys(std::int32_t from, std::int32_t last_key) const;
   // Range operations on a block array whose keys do not rise (ranges.cpp): value by value in effect.
   void include_range_unordered(std::int32_t lo, std::int32_t hi);
   void exclude_range_unordered(std::int32_t lo, std::int32_t hi);
