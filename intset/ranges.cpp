@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "intset/block_ops.h"
-#include "intset/capacity_rule.h"
+#include "intset/capacity.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset {
@@ -72,8 +72,9 @@ int select_in_word(std::uint64_t word, int k) {
 // include() of a value whose block is missing: a new block at `position`, the buffer grown by 32 when full.
 void insert_block(tbuffer& buffer, std::int32_t& used, std::int32_t position, std::int32_t key,
                   const map_words& map) {
-  if (buffer.length() == used)
-    buffer.resize(buffer.length() + static_cast<std::int32_t>(detail::kGrowthStep));
+  if (buffer.length() == used) {
+    buffer.resize(detail::buffer_length(detail::grown_capacity(buffer.length(), std::int64_t{used} + 1)));
+  }
   tblock* blocks = buffer.data();
   std::memmove(blocks + position + 1, blocks + position, std::size_t(used - position) * sizeof(tblock));
   ++used;
@@ -87,7 +88,8 @@ void remove_block(tbuffer& buffer, std::int32_t& used, std::int32_t position) {
   tblock* blocks = buffer.data();
   std::memmove(blocks + position, blocks + position + 1, std::size_t(used - position - 1) * sizeof(tblock));
   --used;
-  if (buffer.length() - used >= detail::kTrimSlack) buffer.resize(used);
+  const std::int64_t trimmed = detail::excluded_capacity(buffer.length(), used);
+  if (trimmed != buffer.length()) buffer.resize(static_cast<std::int32_t>(trimmed));
 }
 
 }  // namespace
@@ -115,7 +117,7 @@ void tnumbrelle::include_range(std::int32_t lo, std::int32_t hi) {
   const std::int64_t keys = std::int64_t{last_key} - first_key + 1;
   const std::int64_t fresh = keys - (last - first);
   const std::int64_t final_used = used + fresh;
-  buffer.resize(static_cast<std::int32_t>(detail::capacity_after_growth(buffer.length(), final_used)));
+  buffer.resize(detail::buffer_length(detail::grown_capacity(buffer.length(), final_used)));
 
   tblock* blocks = buffer.data();
   std::memmove(blocks + last + fresh, blocks + last, std::size_t(used - last) * sizeof(tblock));
@@ -183,7 +185,8 @@ void tnumbrelle::exclude_range(std::int32_t lo, std::int32_t hi) {
   const std::int32_t removed = last - w;
   if (removed == 0) return;
   std::memmove(blocks + w, blocks + last, std::size_t(used - last) * sizeof(tblock));
-  const std::int64_t capacity = detail::capacity_after_removals(buffer.length(), used, removed);
+  std::int64_t capacity = buffer.length();  // where exclude() of one block after another leaves it
+  for (std::int32_t k = 1; k <= removed; ++k) capacity = detail::excluded_capacity(capacity, used - k);
   used -= removed;
   buffer.resize(static_cast<std::int32_t>(capacity));
 }

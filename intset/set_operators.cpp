@@ -1,10 +1,9 @@
 // tnumbrelle: value semantics (copies, construction from values, swap) and the set operators.
 #include <cstring>
-#include <limits>
 #include <utility>
 
 #include "intset/block_ops.h"
-#include "intset/capacity_rule.h"
+#include "intset/capacity.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset {
@@ -62,9 +61,8 @@ void tnumbrelle::swap(tnumbrelle& other) noexcept {
 // point leaves this set as it was.
 void tnumbrelle::merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symmetric_difference) {
   const std::int64_t total = std::int64_t(a.used) + b.used;
-  if (total > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
   tbuffer merged;
-  merged.resize(static_cast<std::int32_t>(total));
+  merged.resize(detail::buffer_length(total));
   const tblock* x = a.buffer.data();
   const tblock* y = b.buffer.data();
   tblock* out = merged.data();

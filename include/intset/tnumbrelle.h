@@ -125,8 +125,8 @@ class tnumbrelle {
   // ascending order would. O(blocks + hi/256 - lo/256). EOutOfMemory leaves the set unchanged.
   void include_range(std::int32_t lo, std::int32_t hi);
   // Removes every value of the range, leaving exactly the blocks and capacity that exclude() of each value
-  // in ascending order would. O(blocks + hi/256 - lo/256). If the final trim of the buffer fails, the values
-  // are removed and EOutOfMemory is raised.
+  // in ascending order would. O(blocks + hi/256 - lo/256). If memory for the trim cannot be had, the values
+  // are removed all the same, the buffer keeps its length, and EOutOfMemory is raised.
   void exclude_range(std::int32_t lo, std::int32_t hi);
   // Whether every value of the range is a member (true for an empty range). O(log blocks + hi/256 - lo/256).
   bool contains_range(std::int32_t lo, std::int32_t hi) const;
