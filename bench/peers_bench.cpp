@@ -223,6 +223,24 @@ class shape_data {
       const auto v = static_cast<std::int32_t>(anywhere(rng));
       if (!std::binary_search(a.sorted.begin(), a.sorted.end(), v)) misses.push_back(v);
     }
+    // Probes anywhere in the members' span, ranks of members, and closed ranges starting in the span.
+    std::uniform_int_distribution<std::int64_t> in_span(lo, hi);
+    std::uniform_int_distribution<std::int64_t> rank_of(0, std::int64_t(a.sorted.size()) - 1);
+    std::uniform_int_distribution<std::int64_t> query_length(0, 65535), edit_length(0, 2047);
+    for (std::size_t q = 0; q < queries; ++q) {
+      probes.push_back(static_cast<std::int32_t>(in_span(rng)));
+      ranks.push_back(rank_of(rng));
+      const std::int64_t start = in_span(rng);
+      query_ranges.push_back(
+          {static_cast<std::int32_t>(start),
+           static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, start + query_length(rng)))});
+    }
+    for (std::size_t e = 0; e < 256; ++e) {
+      const std::int64_t start = in_span(rng);
+      edit_ranges.push_back(
+          {static_cast<std::int32_t>(start),
+           static_cast<std::int32_t>(std::min<std::int64_t>(INT32_MAX, start + edit_length(rng)))});
+    }
   }
 
   // A united with B: A is a subset of it.
@@ -254,6 +272,10 @@ class shape_data {
   values shuffled;                              // A's members in random order
   std::vector<std::uint32_t> flipped_shuffled;  // the same, mapped for CRoaring
   values hits, misses;
+  values probes;                                                    // anywhere in A's span
+  std::vector<std::int64_t> ranks;                                  // 0 .. A's size - 1
+  std::vector<std::pair<std::int32_t, std::int32_t>> query_ranges;  // up to 65,536 values, in A's span
+  std::vector<std::pair<std::int32_t, std::int32_t>> edit_ranges;   // 256 ranges of up to 2,048 values
 
  private:
   std::unique_ptr<side_data> superset_, differs_early_, copy_;
@@ -677,6 +699,27 @@ void register_reading(std::size_t s) {
     set_members(st, d.a.sorted.size(), d.a.sorted.size());
   });
 
+  // Standard iteration over a const set (CRoaring: its iterator again).
+  add_plain("range-for", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    const tnumbrelle& set = d.a.ours;
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const std::int32_t v : set) sum += v;
+      benchmark::DoNotOptimize(sum);
+    }
+    set_members(st, d.a.sorted.size(), d.a.sorted.size());
+  });
+  add_plain("range-for", s, kRoaring, [](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      roaring_uint32_iterator_t it;
+      roaring_init_iterator(d.a.roaring.get(), &it);
+      for (; it.has_value; roaring_advance_uint32_iterator(&it)) sum += it.current_value;
+      benchmark::DoNotOptimize(sum);
+    }
+    set_members(st, d.a.sorted.size(), d.a.sorted.size());
+  });
+
   add_plain("to_array", s, kOurs, [](benchmark::State& st, shape_data& d) {
     for (auto _ : st) benchmark::DoNotOptimize(d.a.ours.to_array());
     set_members(st, d.a.sorted.size(), d.a.sorted.size());
@@ -1085,6 +1128,210 @@ void register_density_sweep() {
   }
 }
 
+// --- Ranges, order statistics, counting without building, copies ------------------------------------------
+
+// Changing A by 256 closed ranges of up to 2,048 values anywhere in its span, on a fresh copy; time per
+// range.
+void register_range_changes(std::size_t s) {
+  for (const bool include : {true, false}) {
+    const std::string op = include ? "include_range" : "exclude_range";
+    add_timed(op, s, kOurs, [include](benchmark::State& st, shape_data& d) {
+      tnumbrelle set;
+      timed(
+          st, [&] { set.assign(d.a.ours); },
+          [&] {
+            for (const auto& [lo, hi] : d.edit_ranges)
+              include ? set.include_range(lo, hi) : set.exclude_range(lo, hi);
+          });
+      set_members(st, d.a.sorted.size(), d.edit_ranges.size());
+    });
+    add_timed(op, s, kRoaring, [include](benchmark::State& st, shape_data& d) {
+      roaring_ptr r(roaring_bitmap_create());
+      timed(
+          st, [&] { roaring_bitmap_overwrite(r.get(), d.a.roaring.get()); },
+          [&] {
+            for (const auto& [lo, hi] : d.edit_ranges) {
+              include ? roaring_bitmap_add_range_closed(r.get(), flip(lo), flip(hi))
+                      : roaring_bitmap_remove_range_closed(r.get(), flip(lo), flip(hi));
+            }
+          });
+      set_members(st, d.a.sorted.size(), d.edit_ranges.size());
+    });
+  }
+}
+
+// Queries that read a set: over ranges of up to 65,536 values, and of one value. Time per query.
+void register_queries(std::size_t s) {
+  const auto per_query = [](benchmark::State& st, shape_data& d, std::size_t n) {
+    set_members(st, d.a.sorted.size(), n);
+  };
+  add_plain("count_range", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const auto& [lo, hi] : d.query_ranges) sum += d.a.ours.count_range(lo, hi);
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.query_ranges.size());
+  });
+  add_plain("count_range", s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::uint64_t sum = 0;
+      for (const auto& [lo, hi] : d.query_ranges) {
+        sum += roaring_bitmap_range_cardinality(d.a.roaring.get(), flip(lo), std::uint64_t{flip(hi)} + 1);
+      }
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.query_ranges.size());
+  });
+  add_plain("contains_range", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::size_t found = 0;
+      for (const auto& [lo, hi] : d.query_ranges) found += d.a.ours.contains_range(lo, lo + (hi - lo) / 64);
+      benchmark::DoNotOptimize(found);
+    }
+    per_query(st, d, d.query_ranges.size());
+  });
+  add_plain("contains_range", s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::size_t found = 0;
+      for (const auto& [lo, hi] : d.query_ranges) {
+        found += roaring_bitmap_contains_range(d.a.roaring.get(), flip(lo),
+                                               std::uint64_t{flip(lo + (hi - lo) / 64)} + 1);
+      }
+      benchmark::DoNotOptimize(found);
+    }
+    per_query(st, d, d.query_ranges.size());
+  });
+  add_plain("rank", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const std::int32_t v : d.probes) sum += d.a.ours.rank(v);
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.probes.size());
+  });
+  add_plain("rank", s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::uint64_t sum = 0;
+      for (const std::int32_t v : d.probes) sum += roaring_bitmap_rank(d.a.roaring.get(), flip(v));
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.probes.size());
+  });
+  add_plain("select", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const std::int64_t k : d.ranks) sum += *d.a.ours.select(k);
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.ranks.size());
+  });
+  add_plain("select", s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      std::uint64_t sum = 0;
+      std::uint32_t v = 0;
+      for (const std::int64_t k : d.ranks) {
+        roaring_bitmap_select(d.a.roaring.get(), static_cast<std::uint32_t>(k), &v);
+        sum += v;
+      }
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.ranks.size());
+  });
+  add_plain("lower_bound", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    const tnumbrelle& set = d.a.ours;
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const std::int32_t v : d.probes) {
+        const auto it = set.lower_bound(v);
+        if (it != set.end()) sum += *it;
+      }
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.probes.size());
+  });
+  add_plain("lower_bound", s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+    roaring_uint32_iterator_t it;
+    roaring_init_iterator(d.a.roaring.get(), &it);
+    for (auto _ : st) {
+      std::int64_t sum = 0;
+      for (const std::int32_t v : d.probes) {
+        if (roaring_move_uint32_iterator_equalorlarger(&it, flip(v))) sum += it.current_value;
+      }
+      benchmark::DoNotOptimize(sum);
+    }
+    per_query(st, d, d.probes.size());
+  });
+  add_plain("lowest and highest", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) benchmark::DoNotOptimize(*d.a.ours.lowest() + std::int64_t{*d.a.ours.highest()});
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_plain("lowest and highest", s, kRoaring, [](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) {
+      benchmark::DoNotOptimize(std::uint64_t{roaring_bitmap_minimum(d.a.roaring.get())} +
+                               roaring_bitmap_maximum(d.a.roaring.get()));
+    }
+    set_members(st, d.a.sorted.size(), 1);
+  });
+}
+
+// The member count of A op B without building it, whether A and B meet, A := A xor B, and a copy of A.
+void register_counting_and_copies(std::size_t s) {
+  struct counting {
+    const char* name;
+    std::int64_t (tnumbrelle::*ours)(const tnumbrelle&) const;
+    std::uint64_t (*roaring)(const roaring_bitmap_t*, const roaring_bitmap_t*);
+  };
+  for (const counting c :
+       {counting{"intersect_count", &tnumbrelle::intersect_count, roaring_bitmap_and_cardinality},
+        counting{"unite_count", &tnumbrelle::unite_count, roaring_bitmap_or_cardinality},
+        counting{"subtract_count", &tnumbrelle::subtract_count, roaring_bitmap_andnot_cardinality},
+        counting{"invert_count", &tnumbrelle::invert_count, roaring_bitmap_xor_cardinality}}) {
+    add_plain(c.name, s, kOurs, [c](benchmark::State& st, shape_data& d) {
+      for (auto _ : st) benchmark::DoNotOptimize((d.a.ours.*c.ours)(d.b.ours));
+      set_members(st, d.a.sorted.size(), 1);
+    });
+    add_plain(c.name, s, kRoaring, [c](benchmark::State& st, shape_data& d) {
+      for (auto _ : st) benchmark::DoNotOptimize(c.roaring(d.a.roaring.get(), d.b.roaring.get()));
+      set_members(st, d.a.sorted.size(), 1);
+    });
+  }
+  add_plain("intersects", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    for (auto _ : st) benchmark::DoNotOptimize(d.a.ours.intersects(d.b.ours));
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_plain("intersects", s, kRoaring, [](benchmark::State& st, shape_data& d) {
+    for (auto _ : st)
+      benchmark::DoNotOptimize(roaring_bitmap_intersect(d.a.roaring.get(), d.b.roaring.get()));
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_timed("invert", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    tnumbrelle set;
+    timed(
+        st, [&] { set.assign(d.a.ours); }, [&] { set.invert(d.b.ours); });
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_timed("invert", s, kRoaring, [](benchmark::State& st, shape_data& d) {
+    roaring_ptr r(roaring_bitmap_create());
+    timed(
+        st, [&] { roaring_bitmap_overwrite(r.get(), d.a.roaring.get()); },
+        [&] { roaring_bitmap_xor_inplace(r.get(), d.b.roaring.get()); });
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_timed("copy", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    std::unique_ptr<tnumbrelle> set;
+    timed(
+        st, [&] { set.reset(); }, [&] { set = std::make_unique<tnumbrelle>(d.a.ours); });
+    set_members(st, d.a.sorted.size(), 1);
+  });
+  add_timed("copy", s, kRoaring, [](benchmark::State& st, shape_data& d) {
+    roaring_ptr r;
+    timed(
+        st, [&] { r.reset(); }, [&] { r.reset(roaring_bitmap_copy(d.a.roaring.get())); });
+    set_members(st, d.a.sorted.size(), 1);
+  });
+}
+
 void register_all() {
   all_shapes = shapes();
   for (std::size_t s = 0; s < all_shapes.size(); ++s) {
@@ -1095,6 +1342,9 @@ void register_all() {
     register_reading(s);
     register_combining(s);
     register_comparisons(s);
+    register_range_changes(s);
+    register_queries(s);
+    register_counting_and_copies(s);
     register_files(s);
   }
   register_random_include_sweep();
