@@ -15,13 +15,7 @@ using detail::store_map;
 
 // --- Value semantics ------------------------------------------------------------------------------------
 
-tnumbrelle::tnumbrelle(const tnumbrelle& other) : tnumbrelle() {
-  buffer.resize(other.buffer.length());
-  if (other.used > 0)
-    std::memcpy(buffer.data(), other.buffer.data(), std::size_t(other.used) * sizeof(tblock));
-  used = other.used;
-  keys_unordered = other.keys_unordered;
-}
+tnumbrelle::tnumbrelle(const tnumbrelle& other) : tnumbrelle() { *this = other; }
 
 // A buffer of another length is allocated before anything changes, so a failure leaves this set as it was.
 tnumbrelle& tnumbrelle::operator=(const tnumbrelle& other) {
