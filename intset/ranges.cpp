@@ -273,29 +273,41 @@ std::int64_t tnumbrelle::rank(std::int32_t value) const {
   return total;
 }
 
-// Skips whole runs of 64 blocks by the library's popcount, then finds the block and the word by counting.
-std::optional<std::int32_t> tnumbrelle::select(std::int64_t k) const {
-  if (k < 0) return std::nullopt;
+// Skips whole runs of 64 blocks by the library's popcount, narrows the run down to the block by halves,
+// then finds the word and the bit by counting.
+std::int64_t tnumbrelle::member_with_rank(std::int64_t k) const {
+  if (k < 0) return kNoMember;
   constexpr std::int32_t kRun = 64;
   const tblock* blocks = buffer.data();
-  std::int32_t i = 0;
-  for (; i < used; i += kRun) {
-    const std::int64_t members = detail::count_members(blocks + i, std::min(kRun, used - i));
+  std::int32_t i = 0, n = 0;
+  for (;; i += kRun) {
+    if (i >= used) return kNoMember;
+    n = std::min(kRun, used - i);
+    const std::int64_t members = detail::count_members(blocks + i, n);
     if (k < members) break;
     k -= members;
   }
-  for (; i < used; ++i) {
-    const map_words map = load_map(blocks[i]);
-    for (int w = 0; w < 4; ++w) {
-      const int members = word_popcount(map.w[w]);
-      if (k < members) {
-        const int bit = 64 * w + select_in_word(map.w[w], static_cast<int>(k));
-        return value_of(blocks[i].key, static_cast<unsigned>(bit));
-      }
+  while (n > 1) {
+    const std::int32_t half = n / 2;
+    const std::int64_t members = detail::count_members(blocks + i, half);
+    if (k < members) {
+      n = half;
+    } else {
       k -= members;
+      i += half;
+      n -= half;
     }
   }
-  return std::nullopt;
+  const map_words map = load_map(blocks[i]);
+  for (int w = 0; w < 4; ++w) {
+    const int members = word_popcount(map.w[w]);
+    if (k < members) {
+      const int bit = 64 * w + select_in_word(map.w[w], static_cast<int>(k));
+      return value_of(blocks[i].key, static_cast<unsigned>(bit));
+    }
+    k -= members;
+  }
+  return kNoMember;
 }
 
 tnumbrelle::const_iterator tnumbrelle::lower_bound(std::int32_t value) const {

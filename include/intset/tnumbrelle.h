@@ -141,7 +141,7 @@ class tnumbrelle {
   // The number of members less than or equal to `value`. O(blocks below value).
   std::int64_t rank(std::int32_t value) const;
   // The member with exactly `k` members below it; empty when k < 0 or k >= the member count. O(blocks).
-  std::optional<std::int32_t> select(std::int64_t k) const;
+  std::optional<std::int32_t> select(std::int64_t k) const { return member_or_none(member_with_rank(k)); }
 
   // --- Enumeration through the set's own cursor ----------------------------------------------------
 
@@ -332,6 +332,7 @@ class tnumbrelle {
   // caller turns into an optional in registers, where an optional built out of line makes its caller
   // reload it through memory.
   std::int64_t end_member(bool largest) const;
+  std::int64_t member_with_rank(std::int64_t k) const;  // select()'s member, or kNoMember (ranges.cpp)
   static std::optional<std::int32_t> member_or_none(std::int64_t member) {
     if (member == kNoMember) return std::nullopt;
     return static_cast<std::int32_t>(member);
