@@ -24,6 +24,10 @@
 
 namespace intset {
 
+namespace detail {
+struct set_storage;
+}
+
 // One occupied 256-value range: value key * 256 + 8 * i + j is a member exactly when bit j of bits[i] is set.
 struct tblock {
   std::int32_t key;
@@ -225,6 +229,9 @@ class tnumbrelle {
   std::int64_t prepare_load(std::int32_t count);
   void make_room(std::int32_t index, std::int64_t final_capacity);
   void finish_load(std::int32_t count, std::int64_t final_capacity);
+
+  // Readers of other formats in this library build a block array apart and hand it over through this.
+  friend struct detail::set_storage;
 
   tbuffer buffer;
   std::int32_t used = 0;
