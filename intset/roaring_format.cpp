@@ -65,6 +65,7 @@ constexpr std::size_t kBitsetBytes = 8192;      // 1024 64-bit words
 constexpr std::uint32_t kOffsetsFromCount = 4;  // cookie 12347 stores offsets from this many containers on
 constexpr std::size_t kChunk = 64 * 1024;       // bytes moved per stream call, at most
 constexpr std::size_t kPiece = kBitsetBytes;    // the largest piece handed out at once
+constexpr std::size_t kArraySlack = 8;          // bytes write_array() may write past an array's values
 constexpr std::int32_t kBlocksPerContainer = 256;
 constexpr std::int64_t kGrowth = 32;  // the capacity steps of the set
 constexpr std::int64_t kShrinkSlack = 128;
@@ -176,26 +177,44 @@ struct container_plan {
   }
 };
 
-// The members and the runs of consecutive members of one container's blocks. A run that crosses from one
-// block into the next counts once.
+// The members of one container's blocks, then its runs of consecutive members (a run that crosses from one
+// block into the next counts once), but only as far as they can make a run container the smallest: counting
+// stops, in steps of 16 blocks, once they reach `run_limit` of the kind the members call for.
 template <typename Popcount>
 [[gnu::always_inline]] inline void measure(container_plan& plan, Popcount popcount) {
-  std::int64_t cardinality = 0, runs = 0;
+  std::int64_t cardinality = 0;
+  for (const tblock* b = plan.first; b != plan.last; ++b) {
+    const detail::map_words map = detail::load_map(*b);
+    cardinality += popcount(map.w[0]) + popcount(map.w[1]) + popcount(map.w[2]) + popcount(map.w[3]);
+  }
+  // A run container is chosen only when strictly smaller: 2 + 4 runs < 2 + 2 members (an array, counted
+  // with a 2-byte cardinality, as CRoaring's run optimization does) or < 8192 (a bitset).
+  const std::int64_t run_limit =
+      cardinality <= kArrayMax ? (cardinality + 1) / 2 : (kBitsetBytes - 2 + 3) / 4;
+  std::int64_t runs = 0;
   std::uint64_t carry = 0;  // the top bit of the previous word, when it is the adjacent one
   std::uint32_t next_index = 0x100;
-  for (const tblock* b = plan.first; b != plan.last; ++b) {
-    const std::uint32_t index = static_cast<std::uint32_t>(b->key) & 0xFFu;
-    if (index != next_index) carry = 0;
-    next_index = index + 1;
-    const detail::map_words map = detail::load_map(*b);
-    for (const std::uint64_t word : map.w) {
-      cardinality += popcount(word);
-      runs += popcount(word & ~(word << 1 | carry));
-      carry = word >> 63;
+  for (const tblock* b = plan.first; b != plan.last && runs < run_limit;) {
+    for (const tblock* step_end = b + std::min<std::ptrdiff_t>(16, plan.last - b); b != step_end; ++b) {
+      const std::uint32_t index = static_cast<std::uint32_t>(b->key) & 0xFFu;
+      if (index != next_index) carry = 0;
+      next_index = index + 1;
+      const detail::map_words map = detail::load_map(*b);
+      for (const std::uint64_t word : map.w) {
+        runs += popcount(word & ~(word << 1 | carry));
+        carry = word >> 63;
+      }
     }
   }
   plan.cardinality = static_cast<std::int32_t>(cardinality);
   plan.runs = static_cast<std::int32_t>(runs);
+  if (cardinality == 0) {
+    plan.kind = container_kind::array;  // not written
+  } else if (runs < run_limit) {
+    plan.kind = container_kind::run;
+  } else {
+    plan.kind = cardinality <= kArrayMax ? container_kind::array : container_kind::bitset;
+  }
 }
 
 void measure_portable(std::vector<container_plan>& plans) {
@@ -214,8 +233,7 @@ __attribute__((target("popcnt"))) void measure_popcnt(std::vector<container_plan
 #endif
 
 // Splits the blocks, in the order of their stored values, into containers and picks each one's kind: the
-// smallest, with ties settled as CRoaring's run optimization settles them (a run container only when it is
-// strictly smaller than the array or bitset, an array counted with a 2-byte cardinality in that comparison).
+// smallest, with ties settled as CRoaring's run optimization settles them (see measure()).
 std::vector<container_plan> plan_containers(std::span<const tblock> blocks) {
   // Blocks of the members from 0 up come first: their stored values are the smaller ones.
   const auto negatives_end =
@@ -244,33 +262,46 @@ std::vector<container_plan> plan_containers(std::span<const tblock> blocks) {
   // Blocks with empty maps (a loaded file may bring them) hold no members; a container of only those is
   // not written.
   std::erase_if(plans, [](const container_plan& p) { return p.cardinality == 0; });
-  for (container_plan& plan : plans) {
-    const std::int64_t as_run = 2 + 4 * std::int64_t{plan.runs};
-    if (plan.cardinality <= kArrayMax) {
-      plan.kind =
-          as_run < 2 + 2 * std::int64_t{plan.cardinality} ? container_kind::run : container_kind::array;
-    } else {
-      plan.kind = as_run < std::int64_t{kBitsetBytes} ? container_kind::run : container_kind::bitset;
-    }
-  }
   return plans;
 }
 
-void write_array(byte_sink& sink, const container_plan& plan) {
-  unsigned char* const start = sink.room(2 * static_cast<std::size_t>(plan.cardinality));
+// The values of an array container. Four values are written for every word, and four more as long as it
+// holds more, past its last value too (into slack that later values overwrite or that is not committed):
+// how many values a word holds then costs no branch for words of up to four, and one per four after that.
+template <typename Popcount>
+[[gnu::always_inline]] inline void write_array(byte_sink& sink, const container_plan& plan,
+                                               Popcount popcount) {
+  unsigned char* const start = sink.room(2 * static_cast<std::size_t>(plan.cardinality) + kArraySlack);
   unsigned char* at = start;
   for (const tblock* b = plan.first; b != plan.last; ++b) {
     const std::uint32_t base = (static_cast<std::uint32_t>(b->key) & 0xFFu) << 8;
     const detail::map_words map = detail::load_map(*b);
     for (std::uint32_t w = 0; w < 4; ++w) {
-      for (std::uint64_t word = map.w[w]; word != 0; word &= word - 1) {
-        put_u16(at, base + 64 * w + static_cast<std::uint32_t>(std::countr_zero(word)));
-        at += 2;
-      }
+      std::uint64_t word = map.w[w];
+      const std::uint32_t word_base = base + 64 * w;
+      unsigned char* const word_end = at + 2 * popcount(word);
+      do {
+        for (int i = 0; i < 8; i += 2) {
+          put_u16(at + i, word_base + static_cast<std::uint32_t>(std::countr_zero(word)));
+          word &= word - 1;
+        }
+        at += 8;
+      } while (at < word_end);
+      at = word_end;
     }
   }
   sink.commit(at);
 }
+
+void write_array_portable(byte_sink& sink, const container_plan& plan) {
+  write_array(sink, plan, detail::word_popcount);
+}
+
+#ifdef INTSET_ROARING_POPCNT_PATH
+__attribute__((target("popcnt"))) void write_array_popcnt(byte_sink& sink, const container_plan& plan) {
+  write_array(sink, plan, [](std::uint64_t w) { return __builtin_popcountll(w); });
+}
+#endif
 
 void write_bitset(byte_sink& sink, const container_plan& plan) {
   unsigned char* const start = sink.room(kBitsetBytes);
@@ -410,9 +441,13 @@ void read_bitset(const unsigned char* bytes, std::uint32_t key, std::int32_t car
   tblock* const first = out.end();
   tblock* at = first;
   for (std::uint32_t index = 0; index < kBlocksPerContainer; ++index) {
+    const unsigned char* map = bytes + 32 * index;
+    // Emptiness is judged from the input: reading the block just written would wait on the store.
+    const std::uint64_t any = detail::load_word(map) | detail::load_word(map + 8) |
+                              detail::load_word(map + 16) | detail::load_word(map + 24);
     at->key = block_key(key, index);
-    std::memcpy(at->bits, bytes + 32 * index, 32);
-    at += !detail::map_is_empty(detail::load_map(*at));  // an empty block is overwritten by the next
+    std::memcpy(at->bits, map, 32);
+    at += any != 0;  // an empty block is overwritten by the next
   }
   const std::int64_t members = detail::count_members(first, static_cast<std::int32_t>(at - first));
   if (members != cardinality) {
@@ -588,6 +623,9 @@ void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
     throw EOutOfMemory();
   }
   const auto count = static_cast<std::uint32_t>(plans.size());
+#ifdef INTSET_ROARING_POPCNT_PATH
+  static const bool has_popcnt = __builtin_cpu_supports("popcnt");
+#endif
   const bool has_runs = std::any_of(plans.begin(), plans.end(),
                                     [](const container_plan& p) { return p.kind == container_kind::run; });
   byte_sink sink(out);
@@ -633,7 +671,13 @@ void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
   for (const container_plan& plan : plans) {
     switch (plan.kind) {
       case container_kind::array:
-        write_array(sink, plan);
+#ifdef INTSET_ROARING_POPCNT_PATH
+        if (has_popcnt) {
+          write_array_popcnt(sink, plan);
+          break;
+        }
+#endif
+        write_array_portable(sink, plan);
         break;
       case container_kind::bitset:
         write_bitset(sink, plan);
