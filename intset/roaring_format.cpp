@@ -25,6 +25,7 @@
 #include <cstring>
 #include <istream>
 #include <limits>
+#include <memory>
 #include <new>
 #include <ostream>
 #include <streambuf>
@@ -65,7 +66,8 @@ constexpr std::size_t kBitsetBytes = 8192;      // 1024 64-bit words
 constexpr std::uint32_t kOffsetsFromCount = 4;  // cookie 12347 stores offsets from this many containers on
 constexpr std::size_t kChunk = 64 * 1024;       // bytes moved per stream call, at most
 constexpr std::size_t kPiece = kBitsetBytes;    // the largest piece handed out at once
-constexpr std::size_t kArraySlack = 8;          // bytes write_array() may write past an array's values
+constexpr std::size_t kSourceRoom = kChunk + kPiece;
+constexpr std::size_t kArraySlack = 8;  // bytes write_array() may write past an array's values
 constexpr std::int32_t kBlocksPerContainer = 256;
 constexpr std::int64_t kGrowth = 32;  // the capacity steps of the set
 constexpr std::int64_t kShrinkSlack = 128;
@@ -119,20 +121,20 @@ class byte_sink {
  public:
   explicit byte_sink(std::ostream& out) : out_(out), buffer_(out.rdbuf()) {
     if (buffer_ == nullptr) fail();
-    chunk_.resize(kChunk);
+    chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
   }
 
   // Room for `bytes` (at most kChunk) at the end of the chunk; commit() says how much was used.
   unsigned char* room(std::size_t bytes) {
-    if (chunk_.size() - end_ < bytes) flush();
-    return chunk_.data() + end_;
+    if (kChunk - end_ < bytes) flush();
+    return chunk_.get() + end_;
   }
-  void commit(unsigned char* end) { end_ = static_cast<std::size_t>(end - chunk_.data()); }
+  void commit(unsigned char* end) { end_ = static_cast<std::size_t>(end - chunk_.get()); }
 
   void flush() {
     if (end_ == 0) return;
     const auto bytes = static_cast<std::streamsize>(end_);
-    if (buffer_->sputn(reinterpret_cast<const char*>(chunk_.data()), bytes) != bytes) fail();
+    if (buffer_->sputn(reinterpret_cast<const char*>(chunk_.get()), bytes) != bytes) fail();
     end_ = 0;
   }
   // Pushes the stream buffer's own pending bytes on, so that a failure to write them shows now.
@@ -149,7 +151,7 @@ class byte_sink {
 
   std::ostream& out_;
   std::streambuf* buffer_;
-  std::vector<unsigned char> chunk_;
+  std::unique_ptr<unsigned char[]> chunk_;  // not cleared: only bytes put in it are handed on
   std::size_t end_ = 0;
 };
 
@@ -363,7 +365,7 @@ class byte_source {
  public:
   explicit byte_source(std::istream& in) : in_(in), buffer_(in.rdbuf()) {
     if (buffer_ == nullptr) throw EReadError();
-    chunk_.resize(kChunk + kPiece);
+    chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kSourceRoom);
   }
 
   // `bytes` more bytes of the bitmap follow those declared so far.
@@ -372,7 +374,7 @@ class byte_source {
   // The next `bytes` bytes (at most kPiece, all declared), valid until the next call; moves past them.
   const unsigned char* take(std::size_t bytes) {
     if (end_ - pos_ < bytes) refill(bytes);
-    const unsigned char* piece = chunk_.data() + pos_;
+    const unsigned char* piece = chunk_.get() + pos_;
     pos_ += bytes;
     taken_ += static_cast<std::int64_t>(bytes);
     return piece;
@@ -383,13 +385,13 @@ class byte_source {
  private:
   void refill(std::size_t bytes) {
     const std::size_t kept = end_ - pos_;
-    std::memmove(chunk_.data(), chunk_.data() + pos_, kept);
+    std::memmove(chunk_.get(), chunk_.get() + pos_, kept);
     pos_ = 0;
     end_ = kept;
     if (!ended_) {
       const auto want = static_cast<std::streamsize>(
-          std::min<std::int64_t>(static_cast<std::int64_t>(chunk_.size() - end_), owed_));
-      const std::streamsize got = buffer_->sgetn(reinterpret_cast<char*>(chunk_.data() + end_), want);
+          std::min<std::int64_t>(static_cast<std::int64_t>(kSourceRoom - end_), owed_));
+      const std::streamsize got = buffer_->sgetn(reinterpret_cast<char*>(chunk_.get() + end_), want);
       end_ += static_cast<std::size_t>(got);
       owed_ -= got;
       if (got < want) {
@@ -402,9 +404,9 @@ class byte_source {
 
   std::istream& in_;
   std::streambuf* buffer_;
-  std::vector<unsigned char> chunk_;
-  std::size_t pos_ = 0, end_ = 0;  // the bytes read but not yet taken
-  std::int64_t owed_ = 0;          // bytes of the bitmap known to follow those read
+  std::unique_ptr<unsigned char[]> chunk_;  // not cleared: only bytes read into it are handed out
+  std::size_t pos_ = 0, end_ = 0;           // the bytes read but not yet taken
+  std::int64_t owed_ = 0;                   // bytes of the bitmap known to follow those read
   std::int64_t taken_ = 0;
   bool ended_ = false;  // the stream delivered less than asked for
 };
