@@ -274,6 +274,38 @@ class Tables:
                        " | ".join(fmt_time(x) for x in saves) + " | " + " | ".join(fmt_time(x) for x in loads) + " |")
         return out + [""]
 
+    def roaring_table(self):
+        shapes = [s for s in SHAPES if s == "clustered" or s.startswith("uniform")]
+        peers = [OURS, ROARING, RUNS]
+        out = ["## The portable Roaring format", "",
+               "Writing and reading the portable Roaring format in memory. tnumbrelle writes the smallest "
+               "containers, the same bytes as CRoaring after `roaring_bitmap_run_optimize`; CRoaring writes the "
+               "containers `roaring_bitmap_add_many` built, +runs those after run optimization "
+               "(`roaring_bitmap_portable_serialize`). *read* has each read its own bytes "
+               "(`roaring_bitmap_portable_deserialize_safe` for CRoaring); *read, no runs* has both read "
+               "CRoaring's bytes without run containers. Target: reading and writing within 2 × CRoaring.", "",
+               "| shape | bytes: ours (= +runs) | bytes: CRoaring | write: ours | write: CRoaring | write: +runs "
+               "| read: ours | read: CRoaring | read: +runs | read, no runs: ours | read, no runs: CRoaring "
+               "| write / CRoaring | read / CRoaring | read, no runs / CRoaring | target |",
+               "|---" * 15 + "|"]
+        for s in shapes:
+            writes = [self.value("roaring write", s, p, False) for p in peers]
+            reads = [self.value("roaring read", s, p, False) for p in peers]
+            plain = [self.value("roaring read, no runs", s, p, False) for p in peers[:2]]
+            if all(v is None for v in writes + reads):
+                continue
+            sizes = [self.counter("roaring write", s, p, "file_bytes") for p in peers[:2]]
+            r_write, r_read = self.ratio(writes[0], writes[1]), self.ratio(reads[0], reads[1])
+            r_plain = self.ratio(plain[0], plain[1])
+            met = all(r is not None and r <= 2.0 for r in (r_write, r_read))
+            for name, r in (("write", r_write), ("read", r_read)):
+                self.check(f"{s}: Roaring {name} ≤ 2 × CRoaring", r, 2.0, f"{fmt_ratio(r)} × CRoaring")
+            out.append(f"| {s} | " + " | ".join(fmt_num(x) for x in sizes) + " | " +
+                       " | ".join(fmt_time(x) for x in writes + reads + plain) +
+                       f" | {fmt_ratio(r_write)} | {fmt_ratio(r_read)} | {fmt_ratio(r_plain)} | "
+                       f"≤ 2 × CRoaring {'✓' if met else '✗'} |")
+        return out + [""]
+
     def bandwidth_table(self):
         out = ["## The combining operations against memcpy", "",
                "Bytes of block arrays walked per second (A.used + B.used blocks × 36 bytes per call) beside "
@@ -364,7 +396,7 @@ def main():
             "tnumbrelle's time by the peer's: below 1 is faster.", ""]
     for s in SHAPES:
         body += t.shape_table(s)
-    body += t.memory_table() + t.files_table() + t.bandwidth_table() + t.sweeps()
+    body += t.memory_table() + t.files_table() + t.roaring_table() + t.bandwidth_table() + t.sweeps()
     text = "\n".join(t.header() + t.summary() + [NOTES] + body) + "\n"
     with open(dst, "w") as f:
         f.write(text)
