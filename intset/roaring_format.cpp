@@ -615,15 +615,10 @@ void read_bitmap(byte_source& source, block_sink& out, block_sink& negatives) {
 
 }  // namespace
 
-void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
-  const std::span<const tblock> blocks = set.blocks();
-  if (!detail::keys_ascending(blocks)) throw EUnorderedBlocks();
-  std::vector<container_plan> plans;
-  try {
-    plans = plan_containers(blocks);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfMemory();
-  }
+namespace {
+
+void write_bitmap(std::span<const tblock> blocks, std::ostream& out) {
+  const std::vector<container_plan> plans = plan_containers(blocks);
   const auto count = static_cast<std::uint32_t>(plans.size());
 #ifdef INTSET_ROARING_POPCNT_PATH
   static const bool has_popcnt = __builtin_cpu_supports("popcnt");
@@ -690,6 +685,18 @@ void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
     }
   }
   sink.sync();
+}
+
+}  // namespace
+
+void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
+  // A set whose keys do not rise (only an old-form file can bring one) has no order to write its chunks in.
+  if (!detail::keys_ascending(set.blocks())) throw EUnorderedBlocks();
+  try {
+    write_bitmap(set.blocks(), out);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
 }
 
 void load_roaring_from_stream(tnumbrelle& set, std::istream& in) {
