@@ -288,6 +288,11 @@ TEST(FuzzSeeds, RoaringSeedsLoadOrFailCleanly) {
   enum outcome { loads, fails, either };
   std::mt19937 rng(99);
   std::vector<std::pair<std::string, outcome>> seeds{{roaring_bytes(tnumbrelle()), loads}};
+  std::vector<std::int32_t>
+      spread;  // 5000 values in one chunk: a bitset container, beside a run and an array
+  for (std::int32_t v = 0; v < 15000; v += 3) spread.push_back(v);
+  spread.insert(spread.end(), {65536 * 2, 65536 * 2 + 1, 65536 * 2 + 2, -7});
+  seeds.push_back({roaring_bytes(*make_set(spread)), loads});
   for (int i = 0; i < 12; ++i) {
     std::set<std::int32_t> members = random_members(rng);
     while (members.size() > 3000) members.erase(std::prev(members.end()));
