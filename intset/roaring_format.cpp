@@ -77,8 +77,10 @@ inline std::uint16_t get_u16(const unsigned char* p) noexcept {
 }
 
 inline void put_u16(unsigned char* p, std::uint32_t v) noexcept {
-  p[0] = static_cast<unsigned char>(v);
-  p[1] = static_cast<unsigned char>(v >> 8);
+  auto half = static_cast<std::uint16_t>(v);
+  if constexpr (std::endian::native == std::endian::big)
+    half = static_cast<std::uint16_t>(half << 8 | half >> 8);
+  std::memcpy(p, &half, 2);  // one store where the bytes one by one would be two
 }
 
 // The container of a block key, and the block's place in it.
@@ -267,9 +269,10 @@ std::vector<container_plan> plan_containers(std::span<const tblock> blocks) {
   return plans;
 }
 
-// The values of an array container. Four values are written for every word, and four more as long as it
-// holds more, past its last value too (into slack that later values overwrite or that is not committed):
-// how many values a word holds then costs no branch for words of up to four, and one per four after that.
+// The values of an array container. Only the non-empty words of a block are visited, and four values are
+// written for each, and four more as long as it holds more, past its last value too (into slack that later
+// values overwrite or that is not committed): how many values a word holds then costs no branch for words of
+// up to four, and one per four after that.
 template <typename Popcount>
 [[gnu::always_inline]] inline void write_array(byte_sink& sink, const container_plan& plan,
                                                Popcount popcount) {
@@ -278,9 +281,12 @@ template <typename Popcount>
   for (const tblock* b = plan.first; b != plan.last; ++b) {
     const std::uint32_t base = (static_cast<std::uint32_t>(b->key) & 0xFFu) << 8;
     const detail::map_words map = detail::load_map(*b);
-    for (std::uint32_t w = 0; w < 4; ++w) {
+    unsigned occupied = unsigned{map.w[0] != 0} | unsigned{map.w[1] != 0} << 1 |
+                        unsigned{map.w[2] != 0} << 2 | unsigned{map.w[3] != 0} << 3;
+    for (; occupied != 0; occupied &= occupied - 1) {
+      const int w = std::countr_zero(occupied);
       std::uint64_t word = map.w[w];
-      const std::uint32_t word_base = base + 64 * w;
+      const std::uint32_t word_base = base + 64 * static_cast<std::uint32_t>(w);
       unsigned char* const word_end = at + 2 * popcount(word);
       do {
         for (int i = 0; i < 8; i += 2) {
