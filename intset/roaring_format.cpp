@@ -123,7 +123,7 @@ class byte_sink {
  public:
   explicit byte_sink(std::ostream& out) : out_(out), buffer_(out.rdbuf()) {
     if (buffer_ == nullptr) fail();
-    chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kChunk);
+    chunk_ = std::unique_ptr<unsigned char[]>(new unsigned char[kChunk]);
   }
 
   // Room for `bytes` (at most kChunk) at the end of the chunk; commit() says how much was used.
@@ -371,7 +371,7 @@ class byte_source {
  public:
   explicit byte_source(std::istream& in) : in_(in), buffer_(in.rdbuf()) {
     if (buffer_ == nullptr) throw EReadError();
-    chunk_ = std::make_unique_for_overwrite<unsigned char[]>(kSourceRoom);
+    chunk_ = std::unique_ptr<unsigned char[]>(new unsigned char[kSourceRoom]);
   }
 
   // `bytes` more bytes of the bitmap follow those declared so far.
