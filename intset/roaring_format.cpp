@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <cstring>
 #include <istream>
-#include <limits>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -33,6 +32,8 @@
 #include <vector>
 
 #include "intset/block_ops.h"
+#include "intset/capacity.h"
+#include "intset/file_access.h"
 #include "intset/messages.h"
 #include "intset/record_codec.h"
 
@@ -69,8 +70,6 @@ constexpr std::size_t kPiece = kBitsetBytes;    // the largest piece handed out 
 constexpr std::size_t kSourceRoom = kChunk + kPiece;
 constexpr std::size_t kArraySlack = 8;  // bytes write_array() may write past an array's values
 constexpr std::int32_t kBlocksPerContainer = 256;
-constexpr std::int64_t kGrowth = 32;  // the capacity steps of the set
-constexpr std::int64_t kShrinkSlack = 128;
 
 inline std::uint16_t get_u16(const unsigned char* p) noexcept {
   return static_cast<std::uint16_t>(p[0] | p[1] << 8);
@@ -107,13 +106,6 @@ void mark_failed(std::ios& stream, std::ios::iostate state) {
     stream.setstate(state);
   } catch (...) {  // the caller raises its own error
   }
-}
-
-// The capacity that compact() gives a set of capacity `capacity` once it holds `count` blocks.
-std::int64_t compacted_capacity(std::int64_t capacity, std::int64_t count) {
-  const std::int64_t slack = capacity - count;
-  if (slack >= 0 && slack < kShrinkSlack) return capacity;
-  return (count + kGrowth - 1) / kGrowth * kGrowth;
 }
 
 // --- Writing ------------------------------------------------------------------------------------------
@@ -424,9 +416,7 @@ class block_sink {
   void reserve_container() {
     const std::int64_t need = std::int64_t{used_} + kBlocksPerContainer;
     if (need <= blocks_.length()) return;
-    const std::int64_t grown = std::max<std::int64_t>(need, 2 * std::int64_t{blocks_.length()});
-    if (grown > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
-    blocks_.resize(static_cast<std::int32_t>(grown));
+    blocks_.resize(detail::buffer_length(std::max<std::int64_t>(need, 2 * std::int64_t{blocks_.length()})));
   }
   tblock* end() { return blocks_.data() + used_; }
   void set_end(tblock* end) { used_ = static_cast<std::int32_t>(end - blocks_.data()); }
@@ -714,13 +704,12 @@ void load_roaring_from_stream(tnumbrelle& set, std::istream& in) {
     block_sink& result = negatives.used() == 0 ? blocks : negatives;
     const std::int64_t count = std::int64_t{blocks.used()} + negatives.used();
     if (&result == &negatives && blocks.used() > 0) {
-      const std::int64_t room = std::max<std::int64_t>(count, negatives.buffer().length());
-      negatives.buffer().resize(static_cast<std::int32_t>(room));
+      negatives.buffer().resize(
+          detail::buffer_length(std::max<std::int64_t>(count, negatives.buffer().length())));
       std::memcpy(negatives.buffer().data() + negatives.used(), blocks.buffer().data(),
                   static_cast<std::size_t>(blocks.used()) * sizeof(tblock));
     }
-    const std::int64_t capacity = compacted_capacity(set.capacity(), count);
-    result.buffer().resize(static_cast<std::int32_t>(capacity));
+    result.buffer().resize(detail::buffer_length(detail::compacted_capacity(set.capacity(), count)));
     detail::set_storage::replace(set, result.buffer(), static_cast<std::int32_t>(count));
   } catch (const std::bad_alloc&) {
     set.clear();
@@ -729,6 +718,14 @@ void load_roaring_from_stream(tnumbrelle& set, std::istream& in) {
     set.clear();
     throw;
   }
+}
+
+void save_roaring_to_file(const tnumbrelle& set, const std::filesystem::path& file_name) {
+  detail::write_file(file_name, [&set](std::ostream& out) { save_roaring_to_stream(set, out); });
+}
+
+void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_name) {
+  detail::read_file(file_name, [&set](std::istream& in) { load_roaring_from_stream(set, in); });
 }
 
 }  // namespace intset

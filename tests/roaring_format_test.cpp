@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <numeric>
 #include <random>
 #include <set>
@@ -281,6 +283,27 @@ TEST(RoaringFormat, LoadsIntoASetAsItsOwnFormDoes) {
   std::ostringstream out;
   EXPECT_THROW(intset::save_roaring_to_stream(odd, out), intset::EUnorderedBlocks);
   EXPECT_TRUE(out.str().empty());
+}
+
+TEST(RoaringFormat, SavesAndLoadsNamedFiles) {
+  const std::filesystem::path file =
+      std::filesystem::path(testing::TempDir()) / "roaring_format_test.roaring";
+  const auto set = make_set({-5, 0, 70000});
+  intset::save_roaring_to_file(*set, file);
+  std::ifstream stored(file, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), roaring_bytes(*set));
+  stored.close();
+  tnumbrelle loaded;
+  intset::load_roaring_from_file(loaded, file);
+  EXPECT_TRUE(loaded.equals(*set));
+  std::filesystem::remove(file);
+  try {
+    intset::load_roaring_from_file(loaded, file);
+    ADD_FAILURE() << "a missing file loaded";
+  } catch (const intset::EFOpenError& e) {
+    EXPECT_EQ(e.message().rfind("Cannot open file \"", 0), 0u) << e.message();
+  }
+  EXPECT_TRUE(loaded.equals(*set));  // unchanged when the file cannot be opened
 }
 
 // Writes valid and damaged bitmaps as fuzzing seeds into $NUMBRELLE_FUZZ_SEED_DIR when it is set.
