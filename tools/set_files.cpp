@@ -1,16 +1,14 @@
 #include "set_files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <sstream>
-#include <system_error>
 #include <vector>
 
+#include "intset/file_access.h"
 #include "intset/roaring_format.h"
 
 namespace nbl {
@@ -37,14 +35,9 @@ std::string slurp(std::istream& in) {
 
 std::string read_bytes(const std::string& file_name) {
   if (file_name == "-") return slurp(std::cin);
-  std::error_code ec;
-  const std::string absolute = fs::absolute(file_name, ec).string();
-  std::ifstream in(file_name, std::ios::binary);
-  if (!in) throw intset::EFOpenError(ec ? file_name : absolute, std::generic_category().message(errno));
-  if (fs::is_directory(file_name, ec)) {
-    throw intset::EFOpenError(ec ? file_name : absolute, std::generic_category().message(EISDIR));
-  }
-  return slurp(in);
+  std::string bytes;
+  intset::detail::read_file(file_name, [&bytes](std::istream& in) { bytes = slurp(in); });
+  return bytes;
 }
 
 // Decimal integers with an optional sign, separated by any whitespace, each in the 32-bit signed range.
@@ -93,15 +86,7 @@ void write_named(const std::string& file_name, Write write) {
     if (!std::cout) throw intset::EWriteError();
     return;
   }
-  std::ofstream out(file_name, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(file_name, ec);
-    throw intset::EFCreateError(ec ? file_name : absolute.string(), std::generic_category().message(errno));
-  }
-  write(out);
-  out.close();
-  if (!out) throw intset::EWriteError();
+  intset::detail::write_file(file_name, write);
 }
 
 }  // namespace
@@ -155,6 +140,7 @@ void write_set(const intset::tnumbrelle& set, const std::string& file_name, form
       if (file_name != "-") return set.save_to_file(file_name);
       return write_named(file_name, [&](std::ostream& out) { set.save_to_stream(out); });
     case format::roaring:
+      if (file_name != "-") return intset::save_roaring_to_file(set, file_name);
       return write_named(file_name, [&](std::ostream& out) { intset::save_roaring_to_stream(set, out); });
     case format::text:
       return write_named(file_name, [&](std::ostream& out) { write_text(set, out); });
