@@ -230,7 +230,7 @@ class tnumbrelle {
   void make_room(std::int32_t index, std::int64_t final_capacity);
   void finish_load(std::int32_t count, std::int64_t final_capacity);
 
-  // Readers of other formats in this library build a block array apart and hand it over through this.
+  // Readers of other formats in this library fill the block array through this.
   friend struct detail::set_storage;
 
   tbuffer buffer;
