@@ -125,11 +125,13 @@ inline std::int32_t block_key(std::uint32_t container, std::uint32_t index) noex
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define INTSET_ROARING_POPCNT_PATH 1
-// Whether the processor has the popcount instruction (not part of the baseline the library is built for).
-// The loops that count bits come in two builds, one of them for such processors.
-bool has_popcnt() {
-  static const bool has = __builtin_cpu_supports("popcnt");
+#define INTSET_ROARING_BITS_PATH 1
+#define INTSET_ROARING_BITS_TARGET __attribute__((target("popcnt,bmi")))
+// Whether the processor has the popcount instruction and the first bit manipulation set (trailing zero
+// count, lowest set bit cleared), neither part of the baseline the library is built for. The loops that
+// count and find bits come in two builds, one of them for such processors.
+bool has_bit_instructions() {
+  static const bool has = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
   return has;
 }
 #endif
@@ -184,6 +186,19 @@ template <typename Popcount>
   return runs;
 }
 
+// The blocks of [first, last) with members whose index follows no block with members: each starts a run.
+// Counting them is cheaper than counting runs, and where there are many blocks far apart, enough.
+inline std::int64_t blocks_apart(const tblock* b, const tblock* last) noexcept {
+  std::int64_t apart = 0;
+  std::uint32_t next_index = 0x100;
+  for (; b != last; ++b) {
+    const bool held = (map_word(*b, 0) | map_word(*b, 1) | map_word(*b, 2) | map_word(*b, 3)) != 0;
+    apart += held && index_of(b->key) != next_index;
+    next_index = held ? index_of(b->key) + 1 : 0x100;
+  }
+  return apart;
+}
+
 // Splits blocks (all in one half of the stored values) into containers, adds each one that holds members
 // to `plans` and picks its kind: the smallest, with ties settled as CRoaring's run optimization settles them.
 // A container of only empty maps (a loaded file may bring such blocks) is not written. Clears `ordered`
@@ -207,7 +222,9 @@ template <typename Popcount>
     // A run container is chosen only when strictly smaller: 2 + 4 runs < 2 + 2 members (an array, counted
     // with a 2-byte cardinality, as CRoaring's run optimization does) or < 8192 (a bitset).
     const std::int64_t limit = cardinality <= kArrayMax ? (cardinality + 1) / 2 : (kBitsetBytes - 2 + 3) / 4;
-    const std::int64_t runs = count_runs(first, b, limit, popcount);
+    const std::int64_t runs = b - first >= limit && blocks_apart(first, b) >= limit
+                                  ? limit  // too many, whatever their number
+                                  : count_runs(first, b, limit, popcount);
     const container_kind kind = runs < limit               ? container_kind::run
                                 : cardinality <= kArrayMax ? container_kind::array
                                                            : container_kind::bitset;
@@ -265,14 +282,17 @@ template <int Step, typename Popcount>
   return at;
 }
 
-// An array container; eight values a step where its blocks hold eight or more on average, four otherwise.
+// Array containers [first, last), whose blocks follow each other: as an array's body is its values, the
+// bodies of such containers are their blocks' values, all in a row. Eight values a step where the blocks
+// hold eight or more on average, four otherwise.
 template <typename Popcount>
-[[gnu::always_inline]] inline void write_array(chunk_writer& sink, const container_plan& plan,
-                                               Popcount popcount) {
-  unsigned char* const start = sink.room(2 * static_cast<std::size_t>(plan.cardinality) + kArraySlack);
-  const bool dense = plan.cardinality >= 8 * (plan.last - plan.first);
-  sink.commit(dense ? array_values<8>(plan.first, plan.last, start, popcount)
-                    : array_values<4>(plan.first, plan.last, start, popcount));
+[[gnu::always_inline]] inline void write_arrays(chunk_writer& sink, const container_plan* first,
+                                                const container_plan* last, std::size_t bytes,
+                                                Popcount popcount) {
+  unsigned char* const start = sink.room(bytes + kArraySlack);
+  const bool dense = bytes >= 16 * static_cast<std::size_t>(last[-1].last - first->first);
+  sink.commit(dense ? array_values<8>(first->first, last[-1].last, start, popcount)
+                    : array_values<4>(first->first, last[-1].last, start, popcount));
 }
 
 void write_bitset(chunk_writer& sink, const container_plan& plan) {
@@ -288,7 +308,7 @@ void write_bitset(chunk_writer& sink, const container_plan& plan) {
 // starts and the ends (one past) of runs; a gap between blocks ends the run in progress. Each change writes
 // the run it would end, which is counted only where it does end one, so that which kind a change is costs
 // no branch.
-void write_runs(chunk_writer& sink, const container_plan& plan) {
+[[gnu::noinline]] void write_runs(chunk_writer& sink, const container_plan& plan) {
   unsigned char* const start = sink.room(2 + 4 * static_cast<std::size_t>(plan.runs) + 4);
   put_u16(start, static_cast<std::uint32_t>(plan.runs));
   unsigned char* at = start + 2;
@@ -368,16 +388,26 @@ template <typename Popcount>
       offset += static_cast<std::int64_t>(plan.bytes());
     }
   }
-  for (const container_plan& plan : plans) {
-    switch (plan.kind) {
-      case container_kind::array:
-        write_array(sink, plan, popcount);
+  for (const container_plan* plan = plans.data(); plan != plans.data() + count;) {
+    switch (plan->kind) {
+      case container_kind::array: {
+        // With the array containers after it whose blocks follow on, as far as a chunk takes them.
+        const container_plan* last = plan;
+        std::size_t bytes = 0;
+        do {
+          bytes += last->bytes();
+          ++last;
+        } while (last != plans.data() + count && last->kind == container_kind::array &&
+                 last->first == last[-1].last && bytes + last->bytes() + kArraySlack <= chunk_writer::kChunk);
+        write_arrays(sink, plan, last, bytes, popcount);
+        plan = last;
         break;
+      }
       case container_kind::bitset:
-        write_bitset(sink, plan);
+        write_bitset(sink, *plan++);
         break;
       case container_kind::run:
-        write_runs(sink, plan);
+        write_runs(sink, *plan++);
         break;
     }
   }
@@ -388,9 +418,8 @@ void write_bitmap_portable(std::span<const tblock> blocks, std::ostream& out) {
   write_bitmap(blocks, out, [](std::uint64_t w) { return detail::word_popcount(w); });
 }
 
-#ifdef INTSET_ROARING_POPCNT_PATH
-__attribute__((target("popcnt"))) void write_bitmap_popcnt(std::span<const tblock> blocks,
-                                                           std::ostream& out) {
+#ifdef INTSET_ROARING_BITS_PATH
+INTSET_ROARING_BITS_TARGET void write_bitmap_bits(std::span<const tblock> blocks, std::ostream& out) {
   write_bitmap(blocks, out, [](std::uint64_t w) { return __builtin_popcountll(w); });
 }
 #endif
@@ -498,9 +527,9 @@ bitset_measure stage_bitset_portable(const unsigned char* bytes, std::uint32_t k
   return stage_bitset(bytes, key, out, [](std::uint64_t w) { return detail::word_popcount(w); });
 }
 
-#ifdef INTSET_ROARING_POPCNT_PATH
-__attribute__((target("popcnt"))) bitset_measure stage_bitset_popcnt(const unsigned char* bytes,
-                                                                     std::uint32_t key, tblock* out) {
+#ifdef INTSET_ROARING_BITS_PATH
+INTSET_ROARING_BITS_TARGET bitset_measure stage_bitset_bits(const unsigned char* bytes, std::uint32_t key,
+                                                            tblock* out) {
   return stage_bitset(bytes, key, out, [](std::uint64_t w) { return __builtin_popcountll(w); });
 }
 #endif
@@ -647,8 +676,8 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
   source.expect(known);
   stage.set_bound(stage_bound);
 
-#ifdef INTSET_ROARING_POPCNT_PATH
-  const auto stage_bitset_here = has_popcnt() ? stage_bitset_popcnt : stage_bitset_portable;
+#ifdef INTSET_ROARING_BITS_PATH
+  const auto stage_bitset_here = has_bit_instructions() ? stage_bitset_bits : stage_bitset_portable;
 #else
   const auto stage_bitset_here = stage_bitset_portable;
 #endif
@@ -769,9 +798,9 @@ void decode_runs(const unsigned char* pairs, std::uint32_t key, std::uint32_t ru
 
 void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
   try {
-#ifdef INTSET_ROARING_POPCNT_PATH
-    if (has_popcnt()) {
-      write_bitmap_popcnt(set.blocks(), out);
+#ifdef INTSET_ROARING_BITS_PATH
+    if (has_bit_instructions()) {
+      write_bitmap_bits(set.blocks(), out);
       return;
     }
 #endif
