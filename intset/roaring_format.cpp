@@ -37,6 +37,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
+
 #include "intset/block_ops.h"
 #include "intset/capacity.h"
 #include "intset/chunk_reader.h"
@@ -134,6 +138,7 @@ bool has_bit_instructions() {
   static const bool has = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
   return has;
 }
+
 #endif
 
 // --- Writing ------------------------------------------------------------------------------------------
@@ -528,6 +533,50 @@ bitset_measure stage_bitset_portable(const unsigned char* bytes, std::uint32_t k
 }
 
 #ifdef INTSET_ROARING_BITS_PATH
+#define INTSET_ROARING_WIDE_TARGET __attribute__((target("avx2,popcnt,bmi")))
+// Whether the processor also has AVX2 (32-byte integer vectors): a bitset read is then counted and copied
+// a map at a time.
+bool has_wide_instructions() {
+  static const bool has = has_bit_instructions() && __builtin_cpu_supports("avx2");
+  return has;
+}
+
+// The set bits of each of 32 bytes: their two halves looked up in a table by the byte shuffle.
+INTSET_ROARING_WIDE_TARGET inline __m256i byte_counts(__m256i bytes) {
+  const __m256i half_bits = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1, 2, 1, 2,
+                                             2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+  const __m256i low_half = _mm256_set1_epi8(0x0F);
+  return _mm256_add_epi8(
+      _mm256_shuffle_epi8(half_bits, _mm256_and_si256(bytes, low_half)),
+      _mm256_shuffle_epi8(half_bits, _mm256_and_si256(_mm256_srli_epi16(bytes, 4), low_half)));
+}
+
+// The sum of the bytes of `counts`.
+INTSET_ROARING_WIDE_TARGET inline std::int64_t byte_sum(__m256i counts) {
+  const __m256i lanes = _mm256_sad_epu8(counts, _mm256_setzero_si256());
+  return _mm256_extract_epi64(lanes, 0) + _mm256_extract_epi64(lanes, 1) + _mm256_extract_epi64(lanes, 2) +
+         _mm256_extract_epi64(lanes, 3);
+}
+
+// stage_bitset() 32 bytes at a time.
+INTSET_ROARING_WIDE_TARGET bitset_measure stage_bitset_wide(const unsigned char* bytes, std::uint32_t key,
+                                                            tblock* out) {
+  std::int64_t members = 0;
+  tblock* at = out;
+  for (std::uint32_t index = 0; index < kBlocksPerContainer;) {
+    __m256i counts = _mm256_setzero_si256();  // 16 maps at a time, at most 128 a byte
+    for (const std::uint32_t stop = index + 16; index != stop; ++index) {
+      const __m256i map = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 32 * index));
+      counts = _mm256_add_epi8(counts, byte_counts(map));
+      at->key = block_key(key, index);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(at->bits), map);
+      at += !_mm256_testz_si256(map, map);  // an empty block is overwritten by the next
+    }
+    members += byte_sum(counts);
+  }
+  return {members, static_cast<std::int32_t>(at - out)};
+}
+
 INTSET_ROARING_BITS_TARGET bitset_measure stage_bitset_bits(const unsigned char* bytes, std::uint32_t key,
                                                             tblock* out) {
   return stage_bitset(bytes, key, out, [](std::uint64_t w) { return __builtin_popcountll(w); });
@@ -677,7 +726,9 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
   stage.set_bound(stage_bound);
 
 #ifdef INTSET_ROARING_BITS_PATH
-  const auto stage_bitset_here = has_bit_instructions() ? stage_bitset_bits : stage_bitset_portable;
+  const auto stage_bitset_here = has_wide_instructions()  ? stage_bitset_wide
+                                 : has_bit_instructions() ? stage_bitset_bits
+                                                          : stage_bitset_portable;
 #else
   const auto stage_bitset_here = stage_bitset_portable;
 #endif
