@@ -48,6 +48,7 @@
 #include "intset/file_access.h"
 #include "intset/messages.h"
 #include "intset/record_codec.h"
+#include "intset/roaring_paths.h"
 
 namespace intset {
 
@@ -136,7 +137,7 @@ inline std::int32_t block_key(std::uint32_t container, std::uint32_t index) noex
 // count and find bits come in two builds, one of them for such processors.
 bool has_bit_instructions() {
   static const bool has = __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi");
-  return has;
+  return has && detail::roaring_paths_allowed >= detail::roaring_path::bits;
 }
 
 #endif
@@ -537,8 +538,8 @@ bitset_measure stage_bitset_portable(const unsigned char* bytes, std::uint32_t k
 // Whether the processor also has AVX2 (32-byte integer vectors): a bitset read is then counted and copied
 // a map at a time.
 bool has_wide_instructions() {
-  static const bool has = has_bit_instructions() && __builtin_cpu_supports("avx2");
-  return has;
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has && has_bit_instructions() && detail::roaring_paths_allowed >= detail::roaring_path::wide;
 }
 
 // The set bits of each of 32 bytes: their two halves looked up in a table by the byte shuffle.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "intset/roaring_paths.h"
 #include "set_helpers.h"
 
 #ifdef NUMBRELLE_HAVE_CROARING
@@ -148,6 +149,24 @@ TEST(RoaringFormat, RoundTripsRandomSetsAndLeavesTheStreamAfterTheBitmap) {
     std::string rest;
     in >> rest;
     EXPECT_EQ(rest, "tail");
+  }
+}
+
+TEST(RoaringFormat, EveryInstructionPathWritesAndReadsTheSame) {
+  using intset::detail::roaring_path;
+  std::mt19937 rng(31);
+  for (int i = 0; i < 40; ++i) {
+    const std::set<std::int32_t> members = random_members(rng);
+    const auto set = set_of(members);
+    const std::string bytes = roaring_bytes(*set);  // by the fastest path this processor has
+    for (const roaring_path path : {roaring_path::portable, roaring_path::bits}) {
+      intset::detail::roaring_paths_allowed = path;
+      EXPECT_EQ(roaring_bytes(*set), bytes) << "set " << i << ", path " << static_cast<int>(path);
+      tnumbrelle loaded;
+      load_roaring(loaded, bytes);
+      EXPECT_EQ(loaded.to_array(), as_vector(members)) << "set " << i << ", path " << static_cast<int>(path);
+    }
+    intset::detail::roaring_paths_allowed = roaring_path::wide;
   }
 }
 
