@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to intset::load_roaring_from_stream. Every input must either load, and then write and
 // read back to the same blocks, or raise an intset::Exception and leave the set empty. Bytes after the bitmap
-// must not change what is read nor how far. Anything else (a crash, a leak, a sanitizer report, another
+// must not change what is read nor how far, and the portable build of the bit loops must read and write
+// exactly what the fastest one does. Anything else (a crash, a leak, a sanitizer report, another
 // exception) is a finding.
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "intset/roaring_format.h"
+#include "intset/roaring_paths.h"
 #include "intset/tnumbrelle.h"
 
 namespace {
@@ -60,7 +62,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "bytes after the bitmap changed how far it was read");
     require(same_blocks(set, longer), "bytes after the bitmap changed the set");
   }
+
+  // The portable build of the bit loops reads as the fastest one does.
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
+  tnumbrelle portable;
+  std::size_t portable_consumed = 0;
+  const bool portable_loaded = try_load(portable, bytes, portable_consumed);
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
+  require(portable_loaded == loaded, "the portable build accepted differently");
   if (!loaded) return 0;
+  require(portable_consumed == consumed && same_blocks(set, portable), "the portable build read differently");
 
   std::int32_t v;
   require(set.capacity() == static_cast<std::int32_t>((set.blocks().size() + 31) / 32 * 32), "capacity");
@@ -82,5 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream out2;
   intset::save_roaring_to_stream(again, out2);
   require(out2.str() == out.str(), "the writer is not deterministic");
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
+  std::ostringstream portable_out;
+  intset::save_roaring_to_stream(set, portable_out);
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
+  require(portable_out.str() == out.str(), "the portable build wrote differently");
   return 0;
 }
