@@ -593,18 +593,20 @@ inline std::uint32_t get_value(const unsigned char* p) noexcept {
   return value;
 }
 
-// Checks that an array's values rise and returns the blocks they fall in; writes them to `values_out` as
-// put_value() does. Written without branches on the values, so that the compiler can take several at once.
+// Checks that an array's values rise and returns the blocks they fall in; with `Keep`, writes them to
+// `values_out` as put_value() does. Written without branches on the values, so that the compiler can take
+// several at once.
+template <bool Keep>
 std::int32_t measure_array(const unsigned char* values, std::uint32_t key, std::int32_t cardinality,
                            unsigned char* values_out) {
   const std::uint32_t high = key << 16;
-  put_value(values_out, high | get_u16(values));
+  if constexpr (Keep) put_value(values_out, high | get_u16(values));
   std::uint32_t falls = 0, new_blocks = 1;
   for (std::int32_t i = 1; i < cardinality; ++i) {
     const std::uint32_t before = get_u16(values + 2 * (i - 1)), value = get_u16(values + 2 * i);
     falls |= value <= before;
     new_blocks += (value ^ before) > 0xFFu;
-    put_value(values_out + 4 * i, high | value);
+    if constexpr (Keep) put_value(values_out + 4 * i, high | value);
   }
   if (falls != 0) damaged(messages::roaring_array_not_rising, key);
   return static_cast<std::int32_t>(new_blocks);
@@ -752,7 +754,12 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
     } else if (c.cardinality <= kArrayMax) {
       const std::size_t bytes = 2 * static_cast<std::size_t>(c.cardinality);
       const unsigned char* values = source.take(bytes);
-      const std::int32_t blocks = measure_array(values, c.key, c.cardinality, kept.room(2 * bytes));
+      // With this many values the array is dense, whatever blocks they fall in; with fewer its values are
+      // kept as they are checked, and dropped again if it proves dense.
+      const bool dense = c.cardinality >= kDenseArray * kBlocksPerContainer;
+      const std::int32_t blocks =
+          dense ? measure_array<false>(values, c.key, c.cardinality, nullptr)
+                : measure_array<true>(values, c.key, c.cardinality, kept.room(2 * bytes));
       c.blocks = static_cast<std::uint16_t>(blocks);
       c.staged = blocks * kDenseArray <= c.cardinality;
       if (c.staged) {
