@@ -81,15 +81,19 @@ NOTES = """\
   and walks then miss the caches far more than those of a freshly built one. The suite builds them once per
   shape, in the middle of the run, as a long-running program would.
 - **The portable Roaring format**: CRoaring's serialize and deserialize copy its containers as they lie in
-  memory (a bitset is 8 KiB copied whole, an array 2 bytes per member). tnumbrelle converts between its
-  256-bit blocks and the containers: writing counts every block's members (CRoaring keeps a cardinality per
-  container) and turns each member of an array container into a 16-bit value; reading turns each value back
-  into a bit and drops empty blocks. That is a few nanoseconds per member where a copy costs a few hundredths,
-  so on shapes made of array containers (uniform 1 in 16, 1 in 10000) writing is 10 to 40 times CRoaring, and
-  on bitsets (uniform 1 in 2) a popcount and two copies per block against one copy give 3 to 6. On the
-  clustered shape the writer also finds the runs, which CRoaring as `roaring_bitmap_add_many` builds it does not
-  have; CRoaring+runs, which keeps them, writes the same bytes about 40 times faster. Reading is within about
-  2x on the clustered and sparse shapes, where CRoaring allocates a container per chunk.
+  memory (a bitset is 8 KiB copied whole, an array 2 bytes per member), and it keeps a cardinality per
+  container. tnumbrelle converts between its 256-bit blocks and the containers. The writer must count every
+  block's members before it writes a byte (the format puts the cardinalities first), then gather the maps into
+  containers, which the stream buffer copies once more: three passes against one copy, 4 to 6 times CRoaring
+  on bitsets (uniform 1 in 2). An array container's members are found in the bits at about a nanosecond each
+  where CRoaring copies two bytes, so writing stays about 20 times CRoaring on uniform 1 in 16; on 1 in 10000,
+  where each of 65,536 containers holds a few members in as many blocks, the 14 MB of blocks are read twice
+  and writing is 5 to 6 times CRoaring. On the clustered shape the writer also finds the runs, which CRoaring
+  as `roaring_bitmap_add_many` builds it does not have: 2.5 to 3.5 times CRoaring, while CRoaring+runs, which
+  keeps them, writes the same bytes about 25 times faster. Reading sets a bit per member of an array
+  container, about 14 times CRoaring on uniform 1 in 16; it is within 2 times CRoaring on the clustered shape
+  (about 0.7) and uniform 1 in 10000 (about 1), and about 2 times on uniform 1 in 2 where the processor has
+  AVX2 (1.6 to 2.6 in runs on a shared machine).
 - **CRoaring+runs**: after `roaring_bitmap_run_optimize` CRoaring stores runs of consecutive values in 4
   bytes each, far below any bitmap. The targets are taken against CRoaring as `roaring_bitmap_add_many`
   builds it (arrays and bitmaps); the runs column is there so the comparison is not hidden.
