@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "counting_allocator.h"
+#include "intset/roaring_format.h"
 #include "intset/tnumbrelle.h"
 
 namespace {
@@ -973,6 +974,82 @@ void register_files(std::size_t s) {
   }
 }
 
+// The portable Roaring format in memory, on the clustered and uniform shapes. Ours writes the smallest
+// containers, the same bytes as CRoaring after run_optimize; CRoaring writes the containers add_many built,
+// and +runs those after run_optimize. "roaring read" reads each writer's own bytes; "roaring read, no runs"
+// has both read CRoaring's bytes without run containers. Loads go into a fresh set or bitmap.
+void register_roaring_format(std::size_t s) {
+  const std::string shape = all_shapes[s].name;
+  if (shape != "clustered" && shape.rfind("uniform", 0) != 0) return;
+  const auto ours_bytes_of = [](const tnumbrelle& set) {
+    std::ostringstream out;
+    intset::save_roaring_to_stream(set, out);
+    const std::string bytes = out.str();
+    return std::vector<char>(bytes.begin(), bytes.end());
+  };
+  const auto roaring_bytes_of = [](shape_data& d, bool runs) {
+    roaring_ptr r(roaring_bitmap_copy(d.a.roaring.get()));
+    if (runs) roaring_bitmap_run_optimize(r.get());
+    std::vector<char> bytes(roaring_bitmap_portable_size_in_bytes(r.get()));
+    roaring_bitmap_portable_serialize(r.get(), bytes.data());
+    return bytes;
+  };
+  const auto read_ours = [](benchmark::State& st, shape_data& d, std::vector<char> bytes) {
+    memory_buffer buffer(bytes);
+    std::istream stream(&buffer);
+    std::unique_ptr<tnumbrelle> set;
+    timed(
+        st,
+        [&] {
+          buffer.rewind();
+          stream.clear();
+          set = std::make_unique<tnumbrelle>();
+        },
+        [&] { intset::load_roaring_from_stream(*set, stream); });
+    set_members(st, d.a.sorted.size(), 1);
+    st.counters["file_bytes"] = double(bytes.size());
+  };
+  const auto read_roaring = [](benchmark::State& st, shape_data& d, const std::vector<char>& bytes) {
+    roaring_ptr loaded;
+    timed(
+        st, [&] { loaded.reset(); },
+        [&] { loaded.reset(roaring_bitmap_portable_deserialize_safe(bytes.data(), bytes.size())); });
+    set_members(st, d.a.sorted.size(), 1);
+    st.counters["file_bytes"] = double(bytes.size());
+  };
+
+  add_timed("roaring write", s, kOurs, [=](benchmark::State& st, shape_data& d) {
+    std::vector<char> bytes = ours_bytes_of(d.a.ours);
+    memory_buffer buffer(bytes);
+    std::ostream stream(&buffer);
+    timed(
+        st, [&] { buffer.rewind(); }, [&] { intset::save_roaring_to_stream(d.a.ours, stream); });
+    set_members(st, d.a.sorted.size(), 1);
+    st.counters["file_bytes"] = double(bytes.size());
+  });
+  for (const bool runs : {false, true}) {
+    add_timed("roaring write", s, runs ? kRoaringRuns : kRoaring, [=](benchmark::State& st, shape_data& d) {
+      roaring_ptr r(roaring_bitmap_copy(d.a.roaring.get()));
+      if (runs) roaring_bitmap_run_optimize(r.get());
+      std::vector<char> bytes(roaring_bitmap_portable_size_in_bytes(r.get()));
+      timed(
+          st, [] {}, [&] { roaring_bitmap_portable_serialize(r.get(), bytes.data()); });
+      set_members(st, d.a.sorted.size(), 1);
+      st.counters["file_bytes"] = double(bytes.size());
+    });
+  }
+  add_timed("roaring read", s, kOurs,
+            [=](benchmark::State& st, shape_data& d) { read_ours(st, d, ours_bytes_of(d.a.ours)); });
+  for (const bool runs : {false, true}) {
+    add_timed("roaring read", s, runs ? kRoaringRuns : kRoaring,
+              [=](benchmark::State& st, shape_data& d) { read_roaring(st, d, roaring_bytes_of(d, runs)); });
+  }
+  add_timed("roaring read, no runs", s, kOurs,
+            [=](benchmark::State& st, shape_data& d) { read_ours(st, d, roaring_bytes_of(d, false)); });
+  add_timed("roaring read, no runs", s, kRoaring,
+            [=](benchmark::State& st, shape_data& d) { read_roaring(st, d, roaring_bytes_of(d, false)); });
+}
+
 // Memory per member. Ours: capacity x 36 bytes. CRoaring: see roaring_bytes(), as add_many leaves it (after
 // shrink_to_fit) and after run_optimize. Standard containers: the bytes their allocator holds.
 void register_memory(std::size_t s) {
@@ -1346,6 +1423,7 @@ void register_all() {
     register_queries(s);
     register_counting_and_copies(s);
     register_files(s);
+    register_roaring_format(s);
   }
   register_random_include_sweep();
   register_density_sweep();

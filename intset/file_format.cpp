@@ -15,12 +15,12 @@
 #include <istream>
 #include <new>
 #include <ostream>
-#include <streambuf>
 #include <string>
-#include <vector>
 
 #include "intset/block_ops.h"
 #include "intset/capacity.h"
+#include "intset/chunk_reader.h"
+#include "intset/chunk_writer.h"
 #include "intset/file_access.h"
 #include "intset/record_codec.h"
 #include "intset/tnumbrelle.h"
@@ -30,131 +30,27 @@ namespace intset {
 namespace {
 
 constexpr unsigned char kMagic[4] = {'N', 'B', 'L', '1'};
-constexpr std::size_t kChunk = 64 * 1024;  // bytes moved per stream call, at most
-
+using detail::chunk_writer;
 using detail::get_u32;
 using detail::kRecordRoom;
 using detail::put_u32;
 
 std::int32_t get_i32(const unsigned char* p) { return static_cast<std::int32_t>(get_u32(p)); }
 
-// Marks the stream failed without letting its exception mask turn that into a different error.
-void mark_failed(std::ios& stream, std::ios::iostate state) {
-  try {
-    stream.setstate(state);
-  } catch (...) {  // the caller raises its own error
-  }
+// How many records surely fit at the end of the writer's chunk (at least one, flushing it if need be).
+std::size_t records_room(chunk_writer& writer) {
+  writer.room(kRecordRoom);
+  return writer.free_bytes() / kRecordRoom;
 }
-
-// Collects records and hands them to the stream buffer a chunk at a time.
-class chunk_writer {
- public:
-  explicit chunk_writer(std::ostream& out) : out_(out), buffer_(out.rdbuf()) {
-    if (buffer_ == nullptr) fail();
-    try {
-      chunk_.resize(kChunk);
-    } catch (const std::bad_alloc&) {
-      throw EOutOfMemory();
-    }
-  }
-
-  // Room for `bytes` (at most kRecordRoom) at the end of the chunk.
-  unsigned char* room(std::size_t bytes) {
-    if (chunk_.size() - end_ < bytes) flush();
-    return chunk_.data() + end_;
-  }
-  // How many records surely fit at the end of the chunk (at least one).
-  std::size_t records_room() {
-    if (chunk_.size() - end_ < kRecordRoom) flush();
-    return (chunk_.size() - end_) / kRecordRoom;
-  }
-  void commit(unsigned char* end) { end_ = static_cast<std::size_t>(end - chunk_.data()); }
-
-  void flush() {
-    if (end_ == 0) return;
-    const auto bytes = static_cast<std::streamsize>(end_);
-    if (buffer_->sputn(reinterpret_cast<const char*>(chunk_.data()), bytes) != bytes) fail();
-    end_ = 0;
-  }
-  // Pushes the stream buffer's own pending bytes on, so that a failure to write them shows now.
-  void sync() {
-    flush();
-    if (buffer_->pubsync() == -1) fail();
-  }
-
- private:
-  [[noreturn]] void fail() {
-    mark_failed(out_, std::ios::badbit);
-    throw EWriteError();
-  }
-
-  std::ostream& out_;
-  std::streambuf* buffer_;
-  std::vector<unsigned char> chunk_;
-  std::size_t end_ = 0;
-};
 
 }  // namespace
 
-// Hands out the set's bytes from a stream in pieces of up to kRecordRoom bytes. It reads from the stream
-// buffer in chunks, but never more than the bytes the set is known to hold beyond those already read
-// (`owed_`), which the decoder declares through expect() as it learns the layout. So the stream is never
-// read past the set, and a stream that ends early is noticed only when the decoder reaches the missing
-// bytes, after everything before them has been checked.
-class tnumbrelle::record_source {
+// Hands out the set's bytes from a stream in pieces of up to kRecordRoom bytes, each followed by
+// kDecodeOverread readable bytes; raises EReadError when the stream ends before bytes asked for.
+class tnumbrelle::record_source : public detail::chunk_reader {
  public:
-  explicit record_source(std::istream& in) : in_(in), buffer_(in.rdbuf()) {
-    if (buffer_ == nullptr) throw EReadError();
-    chunk_.resize(kChunk + kRecordRoom + detail::kDecodeOverread);
-  }
-
-  // `bytes` more bytes of the set follow those declared so far.
-  void expect(std::int64_t bytes) { owed_ += bytes; }
-
-  // The next `bytes` bytes (at most kRecordRoom, all declared through expect()), left in place and valid
-  // until the next call, followed by kDecodeOverread readable bytes. Raises EReadError when the stream
-  // ends before them.
-  const unsigned char* need(std::size_t bytes) {
-    if (end_ - pos_ < bytes) refill(bytes);
-    return chunk_.data() + pos_;
-  }
-  // need(), then moves past the bytes.
-  const unsigned char* take(std::size_t bytes) {
-    const unsigned char* piece = need(bytes);
-    pos_ += bytes;
-    return piece;
-  }
-  // The bytes read and not yet taken: [begin(), end()), with kDecodeOverread readable bytes after them.
-  const unsigned char* begin() const { return chunk_.data() + pos_; }
-  const unsigned char* end() const { return chunk_.data() + end_; }
-  void skip(std::size_t bytes) { pos_ += bytes; }
-
- private:
-  void refill(std::size_t bytes) {
-    const std::size_t kept = end_ - pos_;
-    std::memmove(chunk_.data(), chunk_.data() + pos_, kept);
-    pos_ = 0;
-    end_ = kept;
-    if (!ended_) {
-      const auto want = static_cast<std::streamsize>(std::min<std::int64_t>(
-          static_cast<std::int64_t>(chunk_.size() - detail::kDecodeOverread - end_), owed_));
-      const std::streamsize got = buffer_->sgetn(reinterpret_cast<char*>(chunk_.data() + end_), want);
-      end_ += static_cast<std::size_t>(got);
-      owed_ -= got;
-      if (got < want) {
-        ended_ = true;
-        mark_failed(in_, std::ios::eofbit | std::ios::failbit);
-      }
-    }
-    if (end_ < bytes) throw EReadError();
-  }
-
-  std::istream& in_;
-  std::streambuf* buffer_;
-  std::vector<unsigned char> chunk_;
-  std::size_t pos_ = 0, end_ = 0;  // the bytes read but not yet taken
-  std::int64_t owed_ = 0;          // bytes of the set known to follow those read
-  bool ended_ = false;             // the stream delivered less than asked for
+  explicit record_source(std::istream& in)
+      : chunk_reader(in, kRecordRoom, detail::kDecodeOverread, nullptr) {}
 };
 
 // --- Writing ------------------------------------------------------------------------------------------
@@ -172,7 +68,7 @@ void tnumbrelle::save_to_stream(std::ostream& out) const {
   const bool fast = detail::shuffle_codec_available();
   for (std::int32_t k = 0; k < used;) {
     const auto n = static_cast<std::int32_t>(
-        std::min<std::size_t>(writer.records_room(), static_cast<std::size_t>(used - k)));
+        std::min<std::size_t>(records_room(writer), static_cast<std::size_t>(used - k)));
     unsigned char* at = writer.room(static_cast<std::size_t>(n) * kRecordRoom);
     writer.commit(detail::encode_records(buffer.data() + k, static_cast<std::size_t>(n), at, checksum, fast));
     k += n;

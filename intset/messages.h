@@ -17,6 +17,16 @@ extern const char* const cannot_create_file;  // file name, system's text for th
 extern const char* const unordered_blocks;
 extern const char* const stream_read_error;
 extern const char* const stream_write_error;
+extern const char* const not_roaring;
+extern const char* const damaged_roaring;  // what is wrong, one of the roaring_* texts below
+extern const char* const roaring_ends_early;
+extern const char* const roaring_too_many_containers;  // the stated count
+extern const char* const roaring_keys_not_rising;
+extern const char* const roaring_array_not_rising;   // container key
+extern const char* const roaring_run_overflow;       // container key
+extern const char* const roaring_runs_disordered;    // container key
+extern const char* const roaring_wrong_cardinality;  // container key, values held, values stated
+extern const char* const roaring_offset_mismatch;    // container key
 
 // Replaces each "%s" in `pattern` by the next argument, in order.
 std::string format_message(std::string_view pattern, std::initializer_list<std::string_view> args);

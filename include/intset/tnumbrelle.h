@@ -33,6 +33,10 @@
 
 namespace intset {
 
+namespace detail {
+struct set_storage;
+}
+
 // One occupied 256-value range: value key * 256 + 8 * i + j is a member exactly when bit j of bits[i] is set.
 struct tblock {
   std::int32_t key;
@@ -134,6 +138,8 @@ class tnumbrelle {
   std::int64_t count_range(std::int32_t lo, std::int32_t hi) const;
 
   // --- Order statistics ------------------------------------------------------------------------------
+  // On a set whose keys do not rise (loaded from a damaged old-form file) these, lower_bound(), the range
+  // queries and enumeration follow the blocks' stored order, as to_array() does.
 
   // The smallest and the largest member; empty for an empty set. O(1).
   std::optional<std::int32_t> lowest() const { return member_or_none(end_member(false)); }
@@ -382,6 +388,9 @@ class tnumbrelle {
   std::int64_t prepare_load(std::int32_t count);
   void make_room(std::int32_t index, std::int64_t final_capacity);
   void finish_load(std::int32_t count, std::int64_t final_capacity);
+
+  // Readers of other formats in this library fill the block array through this.
+  friend struct detail::set_storage;
 
   tbuffer buffer;
   std::int32_t used = 0;

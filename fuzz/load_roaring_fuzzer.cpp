@@ -1,0 +1,102 @@
+// Feeds arbitrary bytes to intset::load_roaring_from_stream. Every input must either load, and then write and
+// read back to the same blocks, or raise an intset::Exception and leave the set empty. Bytes after the bitmap
+// must not change what is read nor how far, and the portable build of the bit loops must read and write
+// exactly what the fastest one does. Anything else (a crash, a leak, a sanitizer report, another
+// exception) is a finding.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "intset/roaring_format.h"
+#include "intset/roaring_paths.h"
+#include "intset/tnumbrelle.h"
+
+namespace {
+
+using intset::tnumbrelle;
+
+void require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "broken: %s\n", what);
+  std::abort();
+}
+
+bool same_blocks(const tnumbrelle& a, const tnumbrelle& b) {
+  const auto x = a.blocks(), y = b.blocks();
+  return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size_bytes()) == 0);
+}
+
+// Loads `bytes`; true on success (with the bytes taken in `consumed`), false after an intset::Exception,
+// which must leave the set cleared.
+bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t& consumed) {
+  std::istringstream in(bytes);
+  try {
+    intset::load_roaring_from_stream(set, in);
+  } catch (const intset::Exception&) {
+    std::int32_t v;
+    require(set.is_empty() && set.capacity() == 0 && !set.next(v), "a failed load left the set not empty");
+    return false;
+  }
+  consumed = static_cast<std::size_t>(in.tellg());
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  tnumbrelle set;
+  std::size_t consumed = 0;
+  const bool loaded = try_load(set, bytes, consumed);
+
+  // The reader never asks for more than the bitmap holds: with more bytes after it, it reads the same.
+  tnumbrelle longer;
+  std::size_t longer_consumed = 0;
+  const bool longer_loaded = try_load(longer, bytes + std::string(64, '\x5A'), longer_consumed);
+  if (loaded) {
+    require(longer_loaded && longer_consumed == consumed,
+            "bytes after the bitmap changed how far it was read");
+    require(same_blocks(set, longer), "bytes after the bitmap changed the set");
+  }
+
+  // The portable build of the bit loops reads as the fastest one does.
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
+  tnumbrelle portable;
+  std::size_t portable_consumed = 0;
+  const bool portable_loaded = try_load(portable, bytes, portable_consumed);
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
+  require(portable_loaded == loaded, "the portable build accepted differently");
+  if (!loaded) return 0;
+  require(portable_consumed == consumed && same_blocks(set, portable), "the portable build read differently");
+
+  std::int32_t v;
+  require(set.capacity() == static_cast<std::int32_t>((set.blocks().size() + 31) / 32 * 32), "capacity");
+  require(!set.next(v), "a load started an enumeration");
+  for (const intset::tblock& block : set.blocks()) {
+    bool empty = true;
+    for (const std::uint8_t byte : block.bits) empty &= byte == 0;
+    require(!empty, "a loaded block has no members");
+  }
+
+  // Written again in the smallest containers, the set reads back the same, and the writing is stable.
+  std::ostringstream out;
+  intset::save_roaring_to_stream(set, out);
+  tnumbrelle again;
+  std::size_t again_consumed = 0;
+  require(try_load(again, out.str(), again_consumed), "a written bitmap did not load");
+  require(again_consumed == out.str().size(), "a written bitmap was not read to its end");
+  require(same_blocks(set, again), "writing and reading changed the blocks");
+  std::ostringstream out2;
+  intset::save_roaring_to_stream(again, out2);
+  require(out2.str() == out.str(), "the writer is not deterministic");
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
+  std::ostringstream portable_out;
+  intset::save_roaring_to_stream(set, portable_out);
+  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
+  require(portable_out.str() == out.str(), "the portable build wrote differently");
+  return 0;
+}
