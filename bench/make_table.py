@@ -82,8 +82,8 @@ NOTES = """\
   the next call reloads it, and each call's position depends on the previous one's: a shift, a count of
   zeros and an add, about 4 cycles per member, where `to_array` needs under 2 on full words. The common
   step is inline and beats CRoaring's iterator, and lands at about twice `to_array`: 1.6 to 2.1 times on
-  the dense, clustered and uniform 1 in 2 shapes over earlier runs, up to 2.5 (dense 3.4) in runs where
-  `to_array` itself came out faster than usual.
+  the clustered, uniform and negative-heavy shapes over several runs, and 1.6 to 3.4 times on the dense
+  shape, where `to_array` runs over full words at its fastest (0.6 to 1.1 ns per member from run to run).
   Range-for keeps its position in the caller's iterator and clears one bit per member, as `to_array` does.
 - **`include_range` and `exclude_range` where a range adds or removes blocks** (clustered, the sparser
   uniform shapes, and `exclude_range` wherever a range covers whole blocks): the set must end with exactly
@@ -95,11 +95,11 @@ NOTES = """\
 - **`rank` and `select`**: the block array keeps no counts, so a rank popcounts every block below the value
   (with the AVX-512 or AVX2 popcount where the processor has one, about 0.4 to 0.6 ns per block here), where
   CRoaring adds up one stored cardinality per container of 65,536 values. The gap grows with the number of
-  occupied blocks per container: about even on the dense shape, 1.3 to 3.6 times on the clustered and
-  uniform 1 in 2 shapes (up to 256 full blocks per container, whose bitmaps CRoaring must popcount too;
-  the same build varies by nearly 2 times from run to run there, with where the block array lands in
-  memory), far beyond on uniform 1 in 16 (256 sparse blocks per container, which CRoaring keeps as one
-  short sorted array). An index of counts per run
+  occupied blocks per container: about even on the dense shape, 1.3 to 1.9 times on the clustered and
+  uniform 1 in 2 shapes (up to 256 full blocks per container, whose bitmaps CRoaring must popcount too),
+  far beyond on uniform 1 in 16 (256 sparse blocks per container, which CRoaring keeps as one short sorted
+  array). The popcount loop is a few instructions long: built where it straddled a 64-byte line it ran at
+  half speed, which the library's loop alignment now prevents. An index of counts per run
   of blocks would close it, at the cost of keeping it current through every change of the set.
 - **`unite` and `invert` on uniform 1 in 10000**: both build a new buffer of A.used + B.used blocks (28 MB
   here), as `unite`'s definition asks; touching that much fresh memory is most of their time, where CRoaring
@@ -131,13 +131,13 @@ NOTES = """\
   block's members before it writes a byte (the format puts the cardinalities first), then gather the maps into
   containers, which the stream buffer copies once more: three passes against one copy, 4 to 7 times CRoaring
   on bitsets (uniform 1 in 2). An array container's members are found in the bits at about a nanosecond each
-  where CRoaring copies two bytes, so writing stays 17 to 20 times CRoaring on uniform 1 in 16; on 1 in 10000,
+  where CRoaring copies two bytes, so writing stays 17 to 21 times CRoaring on uniform 1 in 16; on 1 in 10000,
   where each of 65,536 containers holds a few members in as many blocks, the 14 MB of blocks are read twice
   and writing is 4.5 to 6 times CRoaring. On the clustered shape the writer also finds the runs, which CRoaring
   as `roaring_bitmap_add_many` builds it does not have: 2.5 to 3.5 times CRoaring, while CRoaring+runs, which
   keeps them, writes the same bytes about 25 times faster. Reading sets a bit per member of an array
-  container, about 14 times CRoaring on uniform 1 in 16; it is within 2 times CRoaring on the clustered shape
-  (about 0.7) and uniform 1 in 10000 (about 1.2), and about 2 times on uniform 1 in 2 where the processor
+  container, 12 to 14 times CRoaring on uniform 1 in 16; it is within 2 times CRoaring on the clustered shape
+  (0.7 to 0.85) and uniform 1 in 10000 (0.9 to 1.2), and about 2 times on uniform 1 in 2 where the processor
   has AVX2 (1.6 to 2.6 over several runs).
 - **CRoaring+runs**: after `roaring_bitmap_run_optimize` CRoaring stores runs of consecutive values in 4
   bytes each, far below any bitmap. The targets are taken against CRoaring as `roaring_bitmap_add_many`
