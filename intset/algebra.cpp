@@ -62,34 +62,8 @@ void tnumbrelle::subtract(const tnumbrelle& b) {
   compact();
 }
 
-// Merges into a new buffer of A.used + B.used blocks, which then replaces A's; A is untouched until the
-// merge is complete, so a failed allocation leaves it unchanged.
-void tnumbrelle::unite(const tnumbrelle& b) {
-  tbuffer merged;
-  merged.resize(detail::buffer_length(std::int64_t(used) + b.used));
-  const tblock* a = buffer.data();
-  const tblock* bb = b.buffer.data();
-  tblock* out = merged.data();
-  std::int32_t i = 0, j = 0, n = 0;
-  while (i < used || j < b.used) {
-    if (j == b.used || (i < used && a[i].key < bb[j].key)) {
-      out[n] = a[i++];
-    } else if (i == used || a[i].key > bb[j].key) {
-      out[n] = bb[j++];
-    } else {
-      const map_words x = load_map(a[i]), y = load_map(bb[j]);
-      out[n].key = a[i].key;
-      store_map(out[n], {{x.w[0] | y.w[0], x.w[1] | y.w[1], x.w[2] | y.w[2], x.w[3] | y.w[3]}});
-      ++i;
-      ++j;
-    }
-    ++n;
-  }
-  buffer.swap(merged);
-  used = n;
-  keys_unordered = keys_unordered || b.keys_unordered;
-  compact();
-}
+// The merge of set_operators.cpp, which changes A only once the result is complete and trimmed.
+void tnumbrelle::unite(const tnumbrelle& b) { merge_from(*this, b, false); }
 
 namespace {
 

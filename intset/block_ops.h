@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "intset/capacity.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset::detail {
@@ -82,6 +83,13 @@ inline bool keys_ascending(std::span<const tblock> blocks) noexcept {
     if (blocks[i - 1].key >= blocks[i].key) return false;
   }
   return true;
+}
+
+// Whether a writer may write these blocks so that its reader takes them back: keys that rise strictly and
+// lie in the range values give. Every set has such keys but one loaded from a damaged old-form file.
+inline bool keys_writable(std::span<const tblock> blocks) noexcept {
+  return keys_ascending(blocks) &&
+         (blocks.empty() || (key_in_range(blocks.front().key) && key_in_range(blocks.back().key)));
 }
 
 // The smallest set bit at position >= from (0..255) in the block's map, or 256 when there is none.

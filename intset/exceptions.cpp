@@ -1,5 +1,6 @@
 #include "intset/exceptions.h"
 
+#include <string>
 #include <utility>
 
 #include "intset/messages.h"
@@ -21,6 +22,12 @@ EFCreateError::EFCreateError(const std::string& file_name, const std::string& re
     : Exception(messages::format_message(messages::cannot_create_file, {file_name, reason})) {}
 
 EUnorderedBlocks::EUnorderedBlocks() : Exception(messages::unordered_blocks) {}
+
+ETooManyBlocks::ETooManyBlocks(std::int64_t needed, std::int64_t limit)
+    : Exception(messages::format_message(messages::too_many_blocks,
+                                         {std::to_string(needed), std::to_string(limit)})),
+      needed_(needed),
+      limit_(limit) {}
 
 EReadError::EReadError() : Exception(messages::stream_read_error) {}
 

@@ -58,7 +58,7 @@ class tnumbrelle::record_source : public detail::chunk_reader {
 // A set whose keys do not rise (only an old-form file can bring one) is refused before anything is
 // written: the reader would reject the file it made.
 void tnumbrelle::save_to_stream(std::ostream& out) const {
-  if (!detail::keys_ascending(blocks())) throw EUnorderedBlocks();
+  if (!detail::keys_writable(blocks())) throw EUnorderedBlocks();
   chunk_writer writer(out);
   unsigned char* head = writer.room(8);
   std::memcpy(head, kMagic, 4);
@@ -81,15 +81,19 @@ void tnumbrelle::save_to_stream(std::ostream& out) const {
 
 // --- Reading ------------------------------------------------------------------------------------------
 
-void tnumbrelle::load_from_stream(std::istream& in) {
+void tnumbrelle::load_from_stream(std::istream& in) { load_checked(in, detail::kMaxBlocks); }
+
+void tnumbrelle::load_from_stream(std::istream& in, std::int32_t max_blocks) { load_checked(in, max_blocks); }
+
+void tnumbrelle::load_checked(std::istream& in, std::int64_t max_blocks) {
   try {
     record_source source(in);
     source.expect(4);
     const unsigned char* head = source.take(4);
     if (std::memcmp(head, kMagic, 4) == 0) {
-      load_current_form(source);
+      load_current_form(source, max_blocks);
     } else {
-      load_legacy_form(source, get_i32(head));
+      load_legacy_form(source, get_i32(head), max_blocks);
     }
   } catch (const std::bad_alloc&) {
     clear();
@@ -101,9 +105,11 @@ void tnumbrelle::load_from_stream(std::istream& in) {
 }
 
 // Applies compact()'s rule for `count` blocks where it does not grow the buffer (it may shrink it), and
-// returns the capacity the buffer must have once all blocks are in. Growing is left to make_room().
-std::int64_t tnumbrelle::prepare_load(std::int32_t count) {
-  if (count < 0) throw ENumbrelle();
+// returns the capacity the buffer must have once all blocks are in. Growing is left to make_room(). A count
+// that no set can have is damage; one above the caller's limit is refused before any memory is taken.
+std::int64_t tnumbrelle::prepare_load(std::int32_t count, std::int64_t max_blocks) {
+  if (count < 0 || count > detail::kMaxBlocks) throw ENumbrelle();
+  if (count > max_blocks) throw ETooManyBlocks(count, max_blocks);
   const std::int64_t final_capacity = detail::compacted_capacity(buffer.length(), count);
   if (final_capacity < buffer.length()) buffer.resize(static_cast<std::int32_t>(final_capacity));
   used = 0;
@@ -126,10 +132,10 @@ void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
 
 // Decodes the records already read in runs. A record that is not wholly read yet (or whose key is out of
 // order) goes alone through need(), which reads on: its key is checked before its map bytes are asked for.
-void tnumbrelle::load_current_form(record_source& source) {
+void tnumbrelle::load_current_form(record_source& source, std::int64_t max_blocks) {
   source.expect(4);
   const std::int32_t count = get_i32(source.take(4));
-  const std::int64_t final_capacity = prepare_load(count);
+  const std::int64_t final_capacity = prepare_load(count, max_blocks);
   source.expect(8 * std::int64_t{count} + 4);
   detail::decode_progress progress;
   const bool fast = detail::shuffle_codec_available();
@@ -157,17 +163,22 @@ void tnumbrelle::load_current_form(record_source& source) {
     k += static_cast<std::int32_t>(done);
   }
   if (get_u32(source.take(4)) != progress.checksum) throw ENumbrelle();
+  // The keys rise, so the first and the last tell whether all lie in the range that values give.
+  if (count > 0 && (!detail::key_in_range(buffer[0].key) || !detail::key_in_range(buffer[count - 1].key))) {
+    throw ENumbrelle();
+  }
   finish_load(count, final_capacity);
 }
 
-void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count) {
-  const std::int64_t final_capacity = prepare_load(count);
+void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks) {
+  const std::int64_t final_capacity = prepare_load(count, max_blocks);
   source.expect(std::int64_t{count} * static_cast<std::int64_t>(sizeof(tblock)));
   for (std::int32_t k = 0; k < count; ++k) {
     const unsigned char* record = source.take(sizeof(tblock));
     make_room(k, final_capacity);
     tblock& block = buffer[k];
     block.key = get_i32(record);
+    if (!detail::key_in_range(block.key)) throw ENumbrelle();
     std::memcpy(block.bits, record + 4, sizeof block.bits);
   }
   finish_load(count, final_capacity);
@@ -180,7 +191,11 @@ void tnumbrelle::save_to_file(const std::filesystem::path& file_name) const {
 }
 
 void tnumbrelle::load_from_file(const std::filesystem::path& file_name) {
-  detail::read_file(file_name, [this](std::istream& in) { load_from_stream(in); });
+  detail::read_file(file_name, [this](std::istream& in) { load_checked(in, detail::kMaxBlocks); });
+}
+
+void tnumbrelle::load_from_file(const std::filesystem::path& file_name, std::int32_t max_blocks) {
+  detail::read_file(file_name, [this, max_blocks](std::istream& in) { load_checked(in, max_blocks); });
 }
 
 }  // namespace intset

@@ -82,14 +82,11 @@ void insert_block(tbuffer& buffer, std::int32_t& used, std::int32_t position, st
   store_map(blocks[position], map);
 }
 
-// exclude() of a block's last member: the block goes, and the buffer shrinks to the block count once 128 or
-// more slots are free.
-void remove_block(tbuffer& buffer, std::int32_t& used, std::int32_t position) {
-  tblock* blocks = buffer.data();
-  std::memmove(blocks + position, blocks + position + 1, std::size_t(used - position - 1) * sizeof(tblock));
-  --used;
-  const std::int64_t trimmed = detail::excluded_capacity(buffer.length(), used);
-  if (trimmed != buffer.length()) buffer.resize(static_cast<std::int32_t>(trimmed));
+// The capacity exclude() leaves after removing `removed` blocks one after another from `used`, starting
+// at `capacity`: each removal trims the buffer to the block count once 128 or more slots are free.
+std::int64_t capacity_after_removals(std::int64_t capacity, std::int32_t used, std::int32_t removed) {
+  for (std::int32_t k = 1; k <= removed; ++k) capacity = detail::excluded_capacity(capacity, used - k);
+  return capacity;
 }
 
 }  // namespace
@@ -185,8 +182,7 @@ void tnumbrelle::exclude_range(std::int32_t lo, std::int32_t hi) {
   const std::int32_t removed = last - w;
   if (removed == 0) return;
   std::memmove(blocks + w, blocks + last, std::size_t(used - last) * sizeof(tblock));
-  std::int64_t capacity = buffer.length();  // where exclude() of one block after another leaves it
-  for (std::int32_t k = 1; k <= removed; ++k) capacity = detail::excluded_capacity(capacity, used - k);
+  const std::int64_t capacity = capacity_after_removals(buffer.length(), used, removed);
   used -= removed;
   buffer.resize(static_cast<std::int32_t>(capacity));
 }
@@ -195,7 +191,10 @@ void tnumbrelle::exclude_range(std::int32_t lo, std::int32_t hi) {
 // finds the same block for every value of one key. exclude() clears the range's bits in it one at a time and
 // drops the block when the value excluded is its only member, which happens exactly when every member lies
 // in the rest of the range (at its highest member); the search then runs again for the values above that.
+// Blocks are removed without trimming; the one trim at the end gives the capacity exclude() would leave,
+// so a trim that fails comes after every value is removed.
 void tnumbrelle::exclude_range_unordered(std::int32_t lo, std::int32_t hi) {
+  const std::int32_t used_before = used;
   for (std::int64_t key = key_of(lo); key <= key_of(hi); ++key) {
     map_words rest = range_mask(static_cast<std::int32_t>(key), lo, hi);
     while (!map_is_empty(rest)) {
@@ -212,9 +211,14 @@ void tnumbrelle::exclude_range_unordered(std::int32_t lo, std::int32_t hi) {
         const int keep_from = std::clamp(top + 1 - 64 * w, 0, 64);
         rest.w[w] &= keep_from == 64 ? 0 : ~std::uint64_t{0} << keep_from;
       }
-      remove_block(buffer, used, at.position);
+      tblock* blocks = buffer.data();
+      std::memmove(blocks + at.position, blocks + at.position + 1,
+                   std::size_t(used - at.position - 1) * sizeof(tblock));
+      --used;
     }
   }
+  const std::int64_t capacity = capacity_after_removals(buffer.length(), used_before, used_before - used);
+  if (capacity != buffer.length()) buffer.resize(static_cast<std::int32_t>(capacity));
 }
 
 // On ascending keys the range's blocks must be the keys first_key..last_key at consecutive positions.

@@ -22,8 +22,8 @@
 // its encoding (a bitset, an array of 8 or more values per block) is made blocks at once; the others (runs,
 // sparse arrays), whose blocks can take far more, are kept compact. Pass two sizes the set's buffer once,
 // to the blocks counted, and fills it. The reader asks only for bytes the bitmap is already known to hold,
-// so the stream is left just after it, and its memory grows with the bytes read, never with a stated
-// count.
+// so the stream is left just after it. What pass one keeps grows with the bytes read, never with a stated
+// count; the set's buffer grows with the blocks, which a run container makes up to 256 of from 6 bytes.
 #include "intset/roaring_format.h"
 
 #include <algorithm>
@@ -241,7 +241,8 @@ template <typename Popcount>
 
 // The blocks of the members from 0 up come first: their stored values are the smaller ones. Raises
 // EUnorderedBlocks for a set whose keys do not rise (only an old-form file can bring one): it has no order
-// to write its containers in.
+// to write its containers in. Only the first and the last key are looked at for their range once the pass
+// has found them rising.
 template <typename Popcount>
 [[gnu::always_inline]] inline std::vector<container_plan> plan(std::span<const tblock> blocks,
                                                                Popcount popcount) {
@@ -253,7 +254,8 @@ template <typename Popcount>
   bool ordered = true;
   plan_part(negatives_end, end, begin, plans, ordered, popcount);
   plan_part(begin, negatives_end, begin, plans, ordered, popcount);
-  if (!ordered) throw EUnorderedBlocks();
+  // Keys past the range that values give would share containers with others, which the reader refuses.
+  if (!ordered || !detail::keys_writable(blocks)) throw EUnorderedBlocks();
   return plans;
 }
 
@@ -495,8 +497,8 @@ class kept_bytes {
 
 // One container of the bitmap: its head, and where what pass one kept of it is.
 struct container_info {
+  std::size_t at;        // where its staged blocks start, or its values or runs in `kept`
   std::uint32_t offset;  // as stated, when the bitmap states offsets
-  std::uint32_t at;      // where its staged blocks start, or its values or runs in `kept`
   std::int32_t cardinality;
   std::uint16_t key;
   std::uint16_t runs;
@@ -658,11 +660,18 @@ void decode_array(const unsigned char* values, std::uint32_t key, std::int32_t c
   }
 }
 
+// Raises ETooManyBlocks when the bitmap needs at least `needed` blocks and the limit is lower.
+void check_limit(std::int64_t needed, std::int64_t max_blocks) {
+  if (needed > max_blocks) throw ETooManyBlocks(needed, max_blocks);
+}
+
 // Pass one: reads the bitmap and checks each container as its bytes arrive. Bitsets and dense arrays are
 // made blocks at once, in `stage`; sparse arrays keep their values (as put_value() writes them) and run
-// containers their runs (as stored) in `kept`.
+// containers their runs (as stored) in `kept`. The blocks the bitmap needs are held against `max_blocks`
+// once the heads are in (each container makes at least a block per 256 values) and as each container
+// arrives, so that a refused bitmap is refused before its blocks take memory.
 std::vector<container_info> read_containers(detail::chunk_reader& source, block_stage& stage,
-                                            kept_bytes& kept) {
+                                            kept_bytes& kept, std::int64_t max_blocks) {
   source.expect(4);
   const std::uint32_t cookie = get_u32(source.take(4));
   std::uint32_t count = 0;
@@ -716,7 +725,7 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
   // The containers' sizes as far as the heads tell them: a run container's runs are declared as it comes.
   // And the most blocks the containers that are decoded at once can make: 256 for a bitset, and an array's
   // values divided by kDenseArray.
-  std::int64_t known = 0, stage_bound = 0;
+  std::int64_t known = 0, stage_bound = 0, fewest_blocks = 0;
   for (const container_info& c : containers) {
     known += c.run                        ? 2
              : c.cardinality <= kArrayMax ? 2 * std::int64_t{c.cardinality}
@@ -724,9 +733,12 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
     stage_bound += c.run                        ? 0
                    : c.cardinality <= kArrayMax ? std::min(kBlocksPerContainer, c.cardinality / kDenseArray)
                                                 : kBlocksPerContainer;
+    fewest_blocks += (c.cardinality + 255) / 256;
   }
+  check_limit(fewest_blocks, max_blocks);
   source.expect(known);
   stage.set_bound(stage_bound);
+  std::int64_t total = 0;  // blocks made by the containers read so far
 
 #ifdef INTSET_ROARING_BITS_PATH
   const auto stage_bitset_here = has_wide_instructions()  ? stage_bitset_wide
@@ -740,7 +752,7 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
     if (c.run) {
       c.runs = static_cast<std::uint16_t>(get_u16(source.take(2)));
       source.expect(4 * std::int64_t{c.runs});
-      c.at = static_cast<std::uint32_t>(kept.size());
+      c.at = kept.size();
       run_check check(c.key);
       for (std::uint32_t done = 0; done < c.runs;) {  // checked a piece at a time, as they arrive
         const std::uint32_t n = std::min(c.runs - done, kRunsPerPiece);
@@ -751,6 +763,7 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
       }
       if (check.members() != c.cardinality) wrong_cardinality(c.key, check.members(), c.cardinality);
       c.blocks = static_cast<std::uint16_t>(check.blocks());
+      check_limit(total += c.blocks, max_blocks);
     } else if (c.cardinality <= kArrayMax) {
       const std::size_t bytes = 2 * static_cast<std::size_t>(c.cardinality);
       const unsigned char* values = source.take(bytes);
@@ -761,20 +774,22 @@ std::vector<container_info> read_containers(detail::chunk_reader& source, block_
           dense ? measure_array<false>(values, c.key, c.cardinality, nullptr)
                 : measure_array<true>(values, c.key, c.cardinality, kept.room(2 * bytes));
       c.blocks = static_cast<std::uint16_t>(blocks);
+      check_limit(total += blocks, max_blocks);
       c.staged = blocks * kDenseArray <= c.cardinality;
       if (c.staged) {
         decode_array(values, c.key, c.cardinality, stage.reserve(blocks));
-        c.at = static_cast<std::uint32_t>(stage.used());
+        c.at = static_cast<std::size_t>(stage.used());
         stage.added(blocks);
       } else {
-        c.at = static_cast<std::uint32_t>(kept.size());
+        c.at = kept.size();
         kept.added(2 * bytes);
       }
     } else {
       const bitset_measure m =
           stage_bitset_here(source.take(kBitsetBytes), c.key, stage.reserve(kBlocksPerContainer));
       if (m.members != c.cardinality) wrong_cardinality(c.key, m.members, c.cardinality);
-      c.at = static_cast<std::uint32_t>(stage.used());
+      check_limit(total += m.blocks, max_blocks);
+      c.at = static_cast<std::size_t>(stage.used());
       c.blocks = static_cast<std::uint16_t>(m.blocks);
       c.staged = true;
       stage.added(m.blocks);
@@ -869,12 +884,14 @@ void save_roaring_to_stream(const tnumbrelle& set, std::ostream& out) {
   }
 }
 
-void load_roaring_from_stream(tnumbrelle& set, std::istream& in) {
+namespace {
+
+void read_bitmap(tnumbrelle& set, std::istream& in, std::int64_t max_blocks) {
   try {
     detail::chunk_reader source(in, kBitsetBytes, 0, ends_early);
     block_stage stage;
     kept_bytes kept;
-    const std::vector<container_info> containers = read_containers(source, stage, kept);
+    const std::vector<container_info> containers = read_containers(source, stage, kept, max_blocks);
     // Pass two. The negative members' blocks go first, the others after them.
     std::int64_t negatives = 0, count = 0;
     bool only_staged = !containers.empty();
@@ -928,12 +945,24 @@ void load_roaring_from_stream(tnumbrelle& set, std::istream& in) {
   }
 }
 
+}  // namespace
+
+void load_roaring_from_stream(tnumbrelle& set, std::istream& in) { read_bitmap(set, in, detail::kMaxBlocks); }
+
+void load_roaring_from_stream(tnumbrelle& set, std::istream& in, std::int32_t max_blocks) {
+  read_bitmap(set, in, max_blocks);
+}
+
 void save_roaring_to_file(const tnumbrelle& set, const std::filesystem::path& file_name) {
   detail::write_file(file_name, [&set](std::ostream& out) { save_roaring_to_stream(set, out); });
 }
 
 void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_name) {
-  detail::read_file(file_name, [&set](std::istream& in) { load_roaring_from_stream(set, in); });
+  detail::read_file(file_name, [&set](std::istream& in) { read_bitmap(set, in, detail::kMaxBlocks); });
+}
+
+void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_name, std::int32_t max_blocks) {
+  detail::read_file(file_name, [&set, max_blocks](std::istream& in) { read_bitmap(set, in, max_blocks); });
 }
 
 }  // namespace intset

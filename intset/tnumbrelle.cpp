@@ -64,6 +64,8 @@ void tbuffer::resize(std::int32_t length) {
     release();
     return;
   }
+  // Lengths are bounded so that the size in bytes below cannot wrap, on 32-bit hosts either.
+  if (length > detail::kMaxBufferLength) throw EOutOfMemory();
   void* memory = detail::reallocate(blocks_, static_cast<std::size_t>(length) * sizeof(tblock));
   if (memory == nullptr) throw EOutOfMemory();
   blocks_ = static_cast<tblock*>(memory);

@@ -43,7 +43,10 @@ class shapes {
       length = pick(kZone * 128);
     }
     const auto hi = static_cast<std::int32_t>(std::min<std::int64_t>(kMax, lo + length));
-    if (pick(10) == 0) return {hi, static_cast<std::int32_t>(lo) - 1 - static_cast<std::int32_t>(pick(3))};
+    if (pick(10) == 0) {
+      const std::int64_t below = lo - 1 - pick(3);  // lo > hi needs a value below lo
+      if (below >= kMin) return {hi, static_cast<std::int32_t>(below)};
+    }
     return {static_cast<std::int32_t>(lo), hi};
   }
 

@@ -3,6 +3,7 @@
 #ifndef INTSET_EXCEPTIONS_H_
 #define INTSET_EXCEPTIONS_H_
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -31,7 +32,8 @@ class ETooManyMembers : public Exception {
   ETooManyMembers();
 };
 
-// A set file or stream is damaged: keys out of order or a checksum mismatch: "CRC error".
+// A set file or stream is damaged: keys out of order or outside [-8388608, 8388607], a checksum mismatch,
+// or a block count that no set can have: "CRC error".
 class ENumbrelle : public Exception {
  public:
   ENumbrelle();
@@ -54,6 +56,19 @@ class EFCreateError : public Exception {
 class EUnorderedBlocks : public Exception {
  public:
   EUnorderedBlocks();
+};
+
+// A reader given a block limit met an input that would make more blocks than the limit allows: "The input
+// would need at least <needed> blocks, more than the limit of <limit>". Raised before the blocks are
+// allocated.
+class ETooManyBlocks : public Exception {
+ public:
+  ETooManyBlocks(std::int64_t needed, std::int64_t limit);
+  std::int64_t needed() const noexcept { return needed_; }  // at least this many blocks
+  std::int64_t limit() const noexcept { return limit_; }
+
+ private:
+  std::int64_t needed_, limit_;
 };
 
 // A stream ended before the set's data did, or failed while being read: "Stream read error".

@@ -65,7 +65,8 @@ class tbuffer {
   const tblock& operator[](std::int32_t i) const noexcept { return blocks_[i]; }
 
   // Sets the length, keeping the first min(old, new) slots. Raises EOutOfMemory and keeps the old
-  // contents when memory cannot be had. Length 0 releases the storage.
+  // contents when memory cannot be had or the length is above 2^25 (room for two sets' blocks: keys lie in
+  // [-8388608, 8388607], so a set uses at most 2^24). Length 0 releases the storage.
   void resize(std::int32_t length);
   // Frees the storage; the length becomes 0.
   void release() noexcept;
@@ -243,14 +244,15 @@ class tnumbrelle {
   const_iterator lower_bound(std::int32_t value) const;
 
   // --- Algebra: A is this set, B the argument, which may be this set itself ----------------------------
-  // intersect, unite and subtract end by trimming A's buffer to its blocks rounded up to 32 when 128 or
-  // more slots are free. If memory for that trim cannot be had, A holds the result all the same, in the
-  // larger buffer, and EOutOfMemory is raised.
+  // Each ends with A's buffer trimmed to its blocks rounded up to 32 when 128 or more slots are free.
+  // intersect and subtract work in place: if memory for that trim cannot be had, A holds the result all
+  // the same, in the larger buffer, and EOutOfMemory is raised. unite and invert build the result apart
+  // and trim it before it replaces A: any EOutOfMemory leaves A unchanged.
 
   // A := A intersected with B, in place. O(blocks of A + B). The cursor is not reset.
   void intersect(const tnumbrelle& b);
   // A := A united with B, merged into a new buffer of A.used + B.used blocks. O(blocks of A + B).
-  // EOutOfMemory for that buffer leaves A unchanged.
+  // EOutOfMemory leaves A unchanged.
   void unite(const tnumbrelle& b);
   // A := A without the members of B, in place. O(blocks of A + B).
   void subtract(const tnumbrelle& b);
@@ -295,13 +297,18 @@ class tnumbrelle {
   // from a damaged old-form file) raises EUnorderedBlocks before anything is written.
   void save_to_stream(std::ostream& out) const;
   // Replaces the contents with the set stored at the stream's position, in either form, consuming exactly
-  // its bytes (never reading past them, never seeking). O(blocks); memory grows as blocks arrive and ends
-  // at the capacity compact() gives for the stored count. Raises ENumbrelle ("CRC error") for keys out of
-  // order, a checksum mismatch or a negative count, EReadError for a stream that ends early (setting
-  // eofbit and failbit), EOutOfMemory; any error raised by the stream passes through. After any error the
-  // set is empty (as clear()). A successful load keeps the enumeration cursor as it was. The set is taken
-  // as stored: blocks with empty maps stay, and keys of the legacy form are not checked.
+  // its bytes (never reading past them, never seeking). O(blocks). Memory grows as blocks arrive, 36 bytes
+  // a block from records of 8 bytes or more (so up to 4.5 times the bytes read, twice that while the
+  // buffer doubles), and ends at the capacity compact() gives for the stored count. Raises ENumbrelle
+  // ("CRC error") for keys out of order (in the "NBL1" form) or outside [-8388608, 8388607] (in either),
+  // a checksum mismatch, or a count below 0 or above 2^24; EReadError for a stream that ends early
+  // (setting eofbit and failbit); EOutOfMemory; any error raised by the stream passes through. After any
+  // error the set is empty (as clear()). A successful load keeps the enumeration cursor as it was. The set
+  // is taken as stored: blocks with empty maps stay, and the legacy form's key order is not checked.
   void load_from_stream(std::istream& in);
+  // The same, for input that is not trusted: a stored count above `max_blocks` raises ETooManyBlocks
+  // before any block memory is taken (the set empty). 0 admits only the empty set.
+  void load_from_stream(std::istream& in, std::int32_t max_blocks);
   // Saves to the named file. A regular file (or one a symbolic link leads to) is replaced whole: written
   // to a new file in the same folder, flushed to disk and renamed over it, keeping its permission bits (on
   // Windows its attributes), so a failed save leaves the old file as it was. Anything else that exists under
@@ -312,6 +319,7 @@ class tnumbrelle {
   // Loads the named file as load_from_stream does. Raises EFOpenError (absolute name, system's text),
   // leaving the set unchanged, when the file cannot be opened for reading or is a folder.
   void load_from_file(const std::filesystem::path& file_name);
+  void load_from_file(const std::filesystem::path& file_name, std::int32_t max_blocks);
 
   // --- Inspection ----------------------------------------------------------------------------------
 
@@ -383,9 +391,10 @@ class tnumbrelle {
 
   // Loading (file_format.cpp): the stream reader, the two forms, and the buffer sizing while blocks arrive.
   class record_source;
-  void load_current_form(record_source& source);
-  void load_legacy_form(record_source& source, std::int32_t count);
-  std::int64_t prepare_load(std::int32_t count);
+  void load_checked(std::istream& in, std::int64_t max_blocks);
+  void load_current_form(record_source& source, std::int64_t max_blocks);
+  void load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks);
+  std::int64_t prepare_load(std::int32_t count, std::int64_t max_blocks);
   void make_room(std::int32_t index, std::int64_t final_capacity);
   void finish_load(std::int32_t count, std::int64_t final_capacity);
 
