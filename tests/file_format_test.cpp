@@ -420,6 +420,22 @@ TEST(FileDamage, EqualOrDescendingKeysAreACrcError) {
   }
 }
 
+TEST(FileDamage, KeysPastTheValueRangeAreACrcErrorInEitherForm) {
+  const tblock lowest = make_block(-8388608, {{0, 1}}), highest = make_block(8388607, {{31, 0x80}});
+  for (const std::int32_t key : {8388608, -8388609, kMax, kMin}) {
+    const std::vector<tblock> blocks{lowest, make_block(key, {{0, 1}}), highest};
+    for (const std::string& file : {encode(std::vector<tblock>{make_block(key, {{0, 1}})}),
+                                    encode(std::vector<tblock>{lowest, make_block(key, {{0, 1}})}),
+                                    legacy(blocks)}) {
+      auto set = make_set({77});
+      expect_load_fails<ENumbrelle>(*set, file, "CRC error");
+    }
+  }
+  tnumbrelle set;  // the range's own ends load
+  load(set, encode(std::vector<tblock>{lowest, highest}));
+  EXPECT_EQ(set.to_array(), (tarrayofinteger{kMin, kMax}));
+}
+
 TEST(FileDamage, AKeyChangeThatKeepsTheOrderMovesTheMembersBy256s) {
   auto set = make_set({10, 600, 700, 5000});  // keys 0, 2, 19
   std::string bytes = saved(*set);
@@ -431,8 +447,8 @@ TEST(FileDamage, AKeyChangeThatKeepsTheOrderMovesTheMembersBy256s) {
   EXPECT_EQ(loaded.to_array(), (tarrayofinteger{10, 600 + 5 * 256, 700 + 5 * 256, 5000}));
 }
 
-TEST(FileDamage, NegativeCountsFailBeforeAnyAllocation) {
-  for (const std::int32_t count : {-1, kMin}) {
+TEST(FileDamage, CountsBelowZeroOrAboveABlockPerKeyFailBeforeAnyAllocation) {
+  for (const std::int32_t count : {-1, kMin, (1 << 24) + 1, kMax}) {
     std::string current = "NBL1";
     put32(current, static_cast<std::uint32_t>(count));
     const std::string old = legacy({}, count) + std::string(72, '\1');
@@ -455,10 +471,10 @@ TEST(FileDamage, NegativeCountsFailBeforeAnyAllocation) {
 
 TEST(FileDamage, TwelveBytesClaimingTheLargestCountFailWithoutAllocating) {
   std::string current = "NBL1";
-  put32(current, 2147483647u);
+  put32(current, 1u << 24);  // a block for every key
   put32(current, 0);
   std::string old;
-  put32(old, 2147483647u);
+  put32(old, 1u << 24);
   old += "12345678";
   for (const std::string& file : {current, old}) {
     ASSERT_EQ(file.size(), 12u);
@@ -479,7 +495,7 @@ TEST(FileDamage, MemoryFollowsTheBlocksThatArriveNotTheStoredCount) {
     put32(records, 1);
     records += '\1';
   }
-  for (const std::uint32_t count : {2147483647u, 10000000u}) {
+  for (const std::uint32_t count : {1u << 24, 10000000u}) {
     std::string file = "NBL1";
     put32(file, count);
     file += records;
@@ -499,6 +515,31 @@ TEST(FileDamage, MemoryFollowsTheBlocksThatArriveNotTheStoredCount) {
     EXPECT_LE(most, 2 * real + 64) << "count " << count;
     expect_cleared(set);
   }
+}
+
+TEST(FileLimit, ACountAboveTheLimitIsRefusedBeforeAnyAllocation) {
+  std::vector<tblock> blocks;
+  for (std::int32_t k = 0; k < 5; ++k) blocks.push_back(make_block(k * 3, {{k, 1}}));
+  for (const std::string& file : {encode(blocks), legacy(blocks)}) {
+    auto set = make_set({1, 1000});
+    std::istringstream in(file);
+    intset::detail::allocations_before_failure = 0;
+    try {
+      set->load_from_stream(in, 4);
+      ADD_FAILURE() << "loaded past the limit";
+    } catch (const intset::ETooManyBlocks& e) {
+      EXPECT_EQ(e.message(), "The input would need at least 5 blocks, more than the limit of 4");
+    }
+    intset::detail::allocations_before_failure = -1;
+    expect_cleared(*set);
+    std::istringstream again(file);
+    set->load_from_stream(again, 5);
+    EXPECT_TRUE(same_blocks(set->blocks(), blocks));
+  }
+  std::istringstream empty(saved(tnumbrelle()));
+  tnumbrelle set;
+  set.load_from_stream(empty, 0);
+  EXPECT_TRUE(set.is_empty());
 }
 
 TEST(FileDamage, AllocationFailureWhileLoadingLeavesTheSetEmpty) {
@@ -794,7 +835,9 @@ TEST_F(FileOperations, SaveAndLoadRoundTrip) {
   set->save_to_file(file);
   EXPECT_EQ(read_file(file), saved(*set));
   tnumbrelle loaded;
-  loaded.load_from_file(file);
+  const auto blocks = static_cast<std::int32_t>(set->blocks().size());
+  EXPECT_THROW(loaded.load_from_file(file, blocks - 1), intset::ETooManyBlocks);
+  loaded.load_from_file(file, blocks);
   EXPECT_TRUE(same_blocks(loaded.blocks(), set->blocks()));
   EXPECT_EQ(names_in(folder), std::vector<std::string>{"a.nbl"});
 }

@@ -256,6 +256,42 @@ TEST(RoaringFormat, RefusesEachKindOfDamageAndLeavesTheSetEmpty) {
   }
 }
 
+// 65536 run containers of one run over the whole chunk: 0.9 MB that would make 2^24 blocks (604 MB) are
+// refused from their heads, before any block memory is taken; a container whose runs make more blocks than
+// its values show is refused as it arrives; a limit the bitmap meets loads it.
+TEST(RoaringFormat, ABlockLimitRefusesBeforeTheBlocksTakeMemory) {
+  std::string whole = le({{12347 | 65535u << 16, 4}}) + std::string(8192, '\xFF');
+  for (std::uint32_t k = 0; k < 65536; ++k) whole += le({{k, 2}, {65535, 2}});
+  for (std::uint32_t k = 0; k < 65536; ++k) whole += le({{4 + 8192 + 8 * 65536 + 6 * k, 4}});
+  for (std::uint32_t k = 0; k < 65536; ++k) whole += le({{1, 2}, {0, 2}, {65535, 2}});
+  std::string spread = le({{12347, 4}, {1, 1}, {0, 2}, {255, 2}, {256, 2}});  // 256 runs, a block each
+  for (std::uint32_t b = 0; b < 256; ++b) spread += le({{b * 256, 2}, {0, 2}});
+  const struct {
+    const std::string& bytes;
+    std::int32_t limit;
+    const char* message;
+  } cases[] = {
+      {whole, 1000000, "The input would need at least 16777216 blocks, more than the limit of 1000000"},
+      {spread, 255, "The input would need at least 256 blocks, more than the limit of 255"},
+  };
+  for (const auto& c : cases) {
+    auto set = make_set({1, 2, 3});
+    std::istringstream in(c.bytes);
+    FailingAllocations no_blocks(0);
+    try {
+      intset::load_roaring_from_stream(*set, in, c.limit);
+      ADD_FAILURE() << "loaded past the limit";
+    } catch (const intset::ETooManyBlocks& e) {
+      EXPECT_EQ(e.message(), c.message);
+    }
+    EXPECT_TRUE(set->is_empty());
+  }
+  tnumbrelle set;
+  std::istringstream in(spread);
+  intset::load_roaring_from_stream(set, in, 256);
+  EXPECT_EQ(set.blocks().size(), 256u);
+}
+
 TEST(RoaringFormat, RefusesEveryTruncationOfAValidBitmap) {
   std::mt19937 rng(7);
   std::set<std::int32_t> members;
@@ -313,7 +349,8 @@ TEST(RoaringFormat, SavesAndLoadsNamedFiles) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stored), {}), roaring_bytes(*set));
   stored.close();
   tnumbrelle loaded;
-  intset::load_roaring_from_file(loaded, file);
+  EXPECT_THROW(intset::load_roaring_from_file(loaded, file, 2), intset::ETooManyBlocks);
+  intset::load_roaring_from_file(loaded, file, 3);
   EXPECT_TRUE(loaded.equals(*set));
   std::filesystem::remove(file);
   try {
