@@ -15,6 +15,8 @@ expect() {
   [ "$rc" = "$status" ] || fail "$* exited with $rc, not $status ($(cat stderr.txt))"
   [ "$got" = "$want" ] || fail "$* printed [$got], not [$want]"
 }
+# says MESSAGE: the last command's standard error is exactly MESSAGE.
+says() { [ "$(cat stderr.txt)" = "$1" ] || fail "printed [$(cat stderr.txt)], not [$1]"; }
 
 printf '5 -3\n+7\n\t2147483647   -2147483648 5\n' > a.txt
 printf '%s\n' 5 6 7 8 > b.txt
@@ -36,14 +38,46 @@ expect 0 "$(printf '%s\n' -2147483648 -3 6 8 2147483647)" "$nbl" combine invert 
 # A damaged file: reported with status 1, and an existing OUT stays as it was.
 head -c 20 a.roaring > cut.roaring
 expect 1 "" "$nbl" check cut.roaring
-grep -qx 'nbl: Damaged Roaring bitmap: the data ends early' stderr.txt || fail "check printed $(cat stderr.txt)"
+says 'nbl: cut.roaring: Damaged Roaring bitmap: the data ends early'
+expect 1 "" "$nbl" combine unite a.txt cut.roaring c.nbl
+says 'nbl: cut.roaring: Damaged Roaring bitmap: the data ends early'
 cp a.nbl kept.nbl
 expect 1 "" "$nbl" convert cut.roaring kept.nbl
 cmp -s a.nbl kept.nbl || fail "a failed convert changed its output"
 printf '1\n2 3x\n' > bad.txt
 expect 1 "" "$nbl" check bad.txt
-grep -qx 'nbl: "bad.txt", line 2: "3x" is not a 32-bit integer' stderr.txt || fail "bad token: $(cat stderr.txt)"
+says 'nbl: bad.txt: line 2: "3x" is not a 32-bit integer'
 expect 1 "" "$nbl" list missing.nbl
+printf 'hello world\n' > hello.nbl
+expect 1 "" "$nbl" info hello.nbl
+says 'nbl: hello.nbl: not a set file (neither the NBL1 nor the legacy form)'
+expect 1 "" "$nbl" info - --from nbl < .
+says 'nbl: standard input: Stream read error'
+
+# Legacy form: a little-endian block count, then per block a little-endian key and a 32-byte map.
+zeros=$(printf '\\0%.0s' {1..31})
+printf "\x01\0\0\0\0\0\x80\0\x01$zeros" > far.nbl
+expect 1 "" "$nbl" check far.nbl
+says 'nbl: far.nbl: CRC error'
+printf "\x02\0\0\0\x05\0\0\0\x01$zeros\x03\0\0\0\x01$zeros" > unordered.nbl
+expect 0 "$(printf 'format: nbl-legacy\nmembers: 2\nblocks: 2\nlowest: 768\nhighest: 1280\nkeys: out of order')" \
+  "$nbl" info unordered.nbl
+expect 1 "" "$nbl" check unordered.nbl
+says 'nbl: unordered.nbl: the block keys are out of order (a damaged legacy-form file)'
+expect 1 "" "$nbl" combine unite a.txt unordered.nbl c.nbl
+says 'nbl: unordered.nbl: the block keys are out of order (a damaged legacy-form file)'
+
+# --max-blocks: a.txt and a.nbl take 4 blocks.
+expect 1 "" "$nbl" check a.txt --max-blocks 3
+says 'nbl: a.txt: The input would need at least 4 blocks, more than the limit of 3'
+expect 1 "" "$nbl" list a.nbl --max-blocks 3
+expect 0 "ok" "$nbl" check a.nbl --max-blocks 4
+
+# A failing standard output.
+if [ -w /dev/full ]; then
+  "$nbl" list a.nbl > /dev/full 2> stderr.txt; [ $? = 1 ] || fail "a list to /dev/full did not exit with 1"
+  says 'nbl: standard output: Stream write error'
+fi
 
 # Bad usage: status 2.
 expect 2 "" "$nbl" info a.dat

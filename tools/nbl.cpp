@@ -1,10 +1,12 @@
 // nbl: looks into, lists, converts, combines and checks set files from the shell.
 //
 // Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage.
-// Errors go to standard error as "nbl: <message>". Every input is read whole before anything is written.
+// Errors go to standard error as "nbl: <file>: <message>" ("nbl: <message>" for bad usage). Every input is
+// read whole before anything is written.
 #include <CLI/CLI.hpp>
 #include <bit>
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <limits>
 #include <new>
@@ -20,6 +22,25 @@ using intset::tnumbrelle;
 
 constexpr const char* kFormats =
     "nbl, roaring or text; by default taken from the extension (.nbl, .roaring, .txt)";
+
+// What the command line asks for, once parsed.
+struct request {
+  std::string file, in, out, operation, a, b, from, to;
+  std::int32_t max_blocks = 0;
+  bool limited = false;  // whether --max-blocks was given
+};
+
+// How every input of a command is read: its format (unless taken from the extension) and the block limit.
+struct reading {
+  std::optional<nbl::format> from;
+  std::optional<std::int32_t> max_blocks;
+
+  nbl::format format_of(const std::string& file) const { return nbl::format_of(file, from); }
+  nbl::loaded_set read(const std::string& file, nbl::format fmt) const {
+    return nbl::read_set(file, fmt, max_blocks);
+  }
+  nbl::loaded_set read(const std::string& file) const { return read(file, format_of(file)); }
+};
 
 struct extent {
   std::int64_t members = 0;
@@ -51,6 +72,51 @@ std::optional<nbl::format> format_option(const std::string& name) {
   return nbl::format_named(name);
 }
 
+void run_info(const request& r, const reading& how) {
+  const nbl::loaded_set loaded = how.read(r.file);
+  const extent e = extent_of(loaded.set);
+  std::cout << "format: " << loaded.form << "\nmembers: " << e.members
+            << "\nblocks: " << loaded.set.blocks().size() << '\n';
+  if (e.lowest) std::cout << "lowest: " << *e.lowest << "\nhighest: " << *e.highest << '\n';
+  if (!nbl::keys_rise(loaded.set)) std::cout << "keys: out of order\n";
+}
+
+void run_list(const request& r, const reading& how) {
+  nbl::write_set(how.read(r.file).set, "-", nbl::format::text);
+}
+
+void run_check(const request& r, const reading& how) {
+  nbl::require_rising_keys(how.read(r.file), r.file);
+  std::cout << "ok\n";
+}
+
+void run_convert(const request& r, const reading& how) {
+  const nbl::format in_format = how.format_of(r.in), out_format = nbl::format_of(r.out, format_option(r.to));
+  const nbl::loaded_set loaded = how.read(r.in, in_format);
+  if (out_format != nbl::format::text) nbl::require_rising_keys(loaded, r.in);
+  nbl::write_set(loaded.set, r.out, out_format);
+}
+
+void run_combine(const request& r, const reading& how) {
+  const nbl::format a_format = how.format_of(r.a), b_format = how.format_of(r.b);
+  const nbl::format out_format = nbl::format_of(r.out, format_option(r.to));
+  if (r.a == "-" && r.b == "-") throw nbl::usage_error("standard input can be only one of A and B");
+  nbl::loaded_set first = how.read(r.a, a_format);
+  nbl::require_rising_keys(first, r.a);
+  const nbl::loaded_set second = how.read(r.b, b_format);
+  nbl::require_rising_keys(second, r.b);
+  if (r.operation == "intersect") {
+    first.set.intersect(second.set);
+  } else if (r.operation == "unite") {
+    first.set.unite(second.set);
+  } else if (r.operation == "subtract") {
+    first.set.subtract(second.set);
+  } else {
+    first.set.invert(second.set);
+  }
+  nbl::write_set(first.set, r.out, out_format);
+}
+
 int run(int argc, char** argv) {
   CLI::App app{
       "Looks into, converts and combines files of 32-bit integer sets: .nbl (the set's own form), "
@@ -60,53 +126,64 @@ int run(int argc, char** argv) {
   app.set_version_flag("--version", std::string("nbl ") + NUMBRELLE_VERSION);
   app.require_subcommand(1, 1);
   app.footer(
-      "Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage.");
+      "Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage. "
+      "Errors name the file they are about. Bytes already written to standard output before a failure stay "
+      "there.");
 
-  std::string file, in, out, operation, a, b, from, to;
-  const auto add_from = [&](CLI::App* command) {
-    command->add_option("--from", from, std::string("format of every input: ") + kFormats)
+  request r;
+  const auto add_reading = [&r](CLI::App* command) {
+    command->add_option("--from", r.from, std::string("format of every input: ") + kFormats)
         ->check(CLI::IsMember({"nbl", "roaring", "text"}));
+    command
+        ->add_option("--max-blocks", r.max_blocks,
+                     "refuse an input whose set would take more than this many 256-value blocks (36 bytes "
+                     "each); no limit by default")
+        ->check(CLI::Range(0, std::numeric_limits<std::int32_t>::max()))
+        ->each([&r](const std::string&) { r.limited = true; });
   };
-  const auto add_to = [&](CLI::App* command) {
-    command->add_option("--to", to, std::string("format of the output: ") + kFormats)
+  const auto add_to = [&r](CLI::App* command) {
+    command->add_option("--to", r.to, std::string("format of the output: ") + kFormats)
         ->check(CLI::IsMember({"nbl", "roaring", "text"}));
   };
 
   CLI::App* info = app.add_subcommand(
       "info",
       "Prints the file's format (nbl, nbl-legacy, roaring or text), its member and block counts, and "
-      "its lowest and highest member (when it has members), one per line.");
-  info->add_option("FILE", file, "the set file")->required();
-  add_from(info);
+      "its lowest and highest member (when it has members), one per line; then keys: out of order for a "
+      "damaged legacy-form file whose block keys do not rise.");
+  info->add_option("FILE", r.file, "the set file")->required();
+  add_reading(info);
 
   CLI::App* list = app.add_subcommand("list", "Prints the members in ascending order, one per line.");
-  list->add_option("FILE", file, "the set file")->required();
-  add_from(list);
+  list->add_option("FILE", r.file, "the set file")->required();
+  add_reading(list);
 
   CLI::App* convert =
       app.add_subcommand("convert", "Reads IN in its format and writes the set to OUT in its format.");
-  convert->add_option("IN", in, "the set file to read")->required();
-  convert->add_option("OUT", out, "the file to write (\"NBL1\" form for .nbl)")->required();
-  add_from(convert);
+  convert->add_option("IN", r.in, "the set file to read")->required();
+  convert->add_option("OUT", r.out, "the file to write (\"NBL1\" form for .nbl)")->required();
+  add_reading(convert);
   add_to(convert);
 
   CLI::App* combine = app.add_subcommand(
       "combine",
       "Writes to OUT the set A combined with B: intersect (members of both), unite (of either), "
       "subtract (of A and not B) or invert (of exactly one).");
-  combine->add_option("OPERATION", operation, "intersect, unite, subtract or invert")
+  combine->add_option("OPERATION", r.operation, "intersect, unite, subtract or invert")
       ->required()
       ->check(CLI::IsMember({"intersect", "unite", "subtract", "invert"}));
-  combine->add_option("A", a, "the first set file")->required();
-  combine->add_option("B", b, "the second set file")->required();
-  combine->add_option("OUT", out, "the file to write")->required();
-  add_from(combine);
+  combine->add_option("A", r.a, "the first set file")->required();
+  combine->add_option("B", r.b, "the second set file")->required();
+  combine->add_option("OUT", r.out, "the file to write")->required();
+  add_reading(combine);
   add_to(combine);
 
   CLI::App* check = app.add_subcommand(
-      "check", "Reads the file; prints ok and exits with 0, or prints what is wrong and exits with 1.");
-  check->add_option("FILE", file, "the set file")->required();
-  add_from(check);
+      "check",
+      "Reads the file; prints ok and exits with 0, or prints what is wrong and exits with 1. It fails on "
+      "every input that convert or combine would refuse.");
+  check->add_option("FILE", r.file, "the set file")->required();
+  add_reading(check);
 
   try {
     app.parse(argc, argv);
@@ -116,43 +193,20 @@ int run(int argc, char** argv) {
     return 2;
   }
 
-  const std::optional<nbl::format> given_from = format_option(from), given_to = format_option(to);
-  if (info->parsed() || list->parsed() || check->parsed()) {
-    const nbl::format fmt = nbl::format_of(file, given_from);
-    const nbl::loaded_set loaded = nbl::read_set(file, fmt);
-    if (check->parsed()) {
-      std::cout << "ok\n";
-    } else if (list->parsed()) {
-      nbl::write_text(loaded.set, std::cout);
-    } else {
-      const extent e = extent_of(loaded.set);
-      std::cout << "format: " << loaded.form << "\nmembers: " << e.members
-                << "\nblocks: " << loaded.set.blocks().size() << '\n';
-      if (e.lowest) std::cout << "lowest: " << *e.lowest << "\nhighest: " << *e.highest << '\n';
-    }
+  reading how{format_option(r.from), std::nullopt};
+  if (r.limited) how.max_blocks = r.max_blocks;
+  if (info->parsed()) {
+    run_info(r, how);
+  } else if (list->parsed()) {
+    run_list(r, how);
+  } else if (check->parsed()) {
+    run_check(r, how);
   } else if (convert->parsed()) {
-    const nbl::format in_format = nbl::format_of(in, given_from), out_format = nbl::format_of(out, given_to);
-    const nbl::loaded_set loaded = nbl::read_set(in, in_format);
-    nbl::write_set(loaded.set, out, out_format);
+    run_convert(r, how);
   } else {
-    const nbl::format a_format = nbl::format_of(a, given_from), b_format = nbl::format_of(b, given_from);
-    const nbl::format out_format = nbl::format_of(out, given_to);
-    if (a == "-" && b == "-") throw nbl::usage_error("standard input can be only one of A and B");
-    nbl::loaded_set first = nbl::read_set(a, a_format);
-    const nbl::loaded_set second = nbl::read_set(b, b_format);
-    if (operation == "intersect") {
-      first.set.intersect(second.set);
-    } else if (operation == "unite") {
-      first.set.unite(second.set);
-    } else if (operation == "subtract") {
-      first.set.subtract(second.set);
-    } else {
-      first.set.invert(second.set);
-    }
-    nbl::write_set(first.set, out, out_format);
+    run_combine(r, how);
   }
-  std::cout.flush();
-  if (!std::cout) throw intset::EWriteError();
+  nbl::finish_standard_output();
   return 0;
 }
 
@@ -165,12 +219,12 @@ int main(int argc, char** argv) {
   } catch (const nbl::usage_error& e) {
     std::cerr << "nbl: " << e.what() << "\nRun nbl --help for more information.\n";
     return 2;
-  } catch (const intset::Exception& e) {
-    std::cerr << "nbl: " << e.what() << '\n';
-  } catch (const nbl::input_error& e) {
+  } catch (const nbl::file_error& e) {
     std::cerr << "nbl: " << e.what() << '\n';
   } catch (const std::bad_alloc&) {
     std::cerr << "nbl: " << intset::EOutOfMemory().what() << '\n';
+  } catch (const std::exception& e) {  // anything else, rather than an abort
+    std::cerr << "nbl: " << e.what() << '\n';
   }
   return 1;
 }

@@ -3,6 +3,7 @@
 #ifndef NBL_SET_FILES_H_
 #define NBL_SET_FILES_H_
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,11 +20,17 @@ class usage_error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// An input that is not a set in its format (exit status 1), beside the library's own intset::Exception.
-class input_error : public std::runtime_error {
+// A file that cannot be read as a set or cannot be written (exit status 1). what() is "NAME: message", NAME
+// being the file's name as given, or "standard input" or "standard output" for "-".
+class file_error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  file_error(const std::string& shown_name, const std::string& message)
+      : std::runtime_error(shown_name + ": " + message) {}
 };
+
+// The names errors give `file_name` when it is read, or written.
+std::string input_name(const std::string& file_name);
+std::string output_name(const std::string& file_name);
 
 // The names --from and --to take, in order: "nbl", "roaring", "text".
 format format_named(const std::string& name);
@@ -37,16 +44,25 @@ struct loaded_set {
   std::string form;  // "nbl", "nbl-legacy", "roaring" or "text"
 };
 
-// Reads the whole of `file_name` ("-": standard input) as one set in `fmt`. Raises the library's errors,
-// and input_error for a bad text token (naming its line) or bytes after the set.
-loaded_set read_set(const std::string& file_name, format fmt);
+// Reads the whole of `file_name` ("-": standard input) as one set in `fmt`, refusing with the library's
+// ETooManyBlocks message a set of more than `max_blocks` blocks (when given). Every failure is a file_error
+// naming the file: the library's errors, a bad text token (with its line), bytes after the set, and an .nbl
+// input in neither of the set's forms.
+loaded_set read_set(const std::string& file_name, format fmt, const std::optional<std::int32_t>& max_blocks);
+
+// Whether the set's block keys rise, as in every set but one loaded from a damaged legacy-form file.
+bool keys_rise(const intset::tnumbrelle& set);
+
+// Raises file_error naming `file_name` when the loaded set's block keys do not rise: no set file can be
+// written from it.
+void require_rising_keys(const loaded_set& loaded, const std::string& file_name);
 
 // Writes `set` to `file_name` ("-": standard output) in `fmt`. An existing file is replaced only once the new
-// one is complete. Raises the library's errors.
+// one is complete. Every failure is a file_error naming the file.
 void write_set(const intset::tnumbrelle& set, const std::string& file_name, format fmt);
 
-// The members in ascending order, one decimal integer per line.
-void write_text(const intset::tnumbrelle& set, std::ostream& out);
+// Flushes standard output; raises file_error naming it when any write to it failed.
+void finish_standard_output();
 
 }  // namespace nbl
 
