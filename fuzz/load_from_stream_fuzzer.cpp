@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to tnumbrelle::load_from_stream. Every input must either load, and then save and
-// load again to the same blocks, or raise an intset::Exception and leave the set empty. Anything else (a
-// crash, a leak, a sanitizer report, another exception) is a finding.
+// Feeds arbitrary bytes to tnumbrelle::load_from_stream. Every input must either load, and then mean what
+// its members say (set_meaning.h), save and load again to the same blocks, and go through the Roaring format
+// and back to the same members; or raise an intset::Exception and leave the set empty. A block limit is
+// never exceeded. Anything else (a crash, a leak, a sanitizer report, another exception) is a finding.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -12,18 +13,15 @@
 
 #include "intset/block_ops.h"
 #include "intset/record_codec.h"
+#include "intset/roaring_format.h"
 #include "intset/tnumbrelle.h"
+#include "set_meaning.h"
 
 namespace {
 
+using fuzzing::require;
 using intset::tblock;
 using intset::tnumbrelle;
-
-void require(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 std::uint32_t le32(const std::string& bytes, std::size_t at) {
   std::uint32_t v = 0;
@@ -49,11 +47,17 @@ void require_cleared(tnumbrelle& set) {
   require(set.is_empty() && set.capacity() == 0 && !set.next(v), "a failed load left the set not empty");
 }
 
-// Loads `bytes`; true on success, false after an intset::Exception (which must leave the set cleared).
-bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t* consumed = nullptr) {
+// Loads `bytes`, with a block limit when one is given; true on success, false after an intset::Exception
+// (which must leave the set cleared).
+bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t* consumed = nullptr,
+              std::int32_t max_blocks = -1) {
   std::istringstream in(bytes);
   try {
-    set.load_from_stream(in);
+    if (max_blocks < 0) {
+      set.load_from_stream(in);
+    } else {
+      set.load_from_stream(in, max_blocks);
+    }
   } catch (const intset::Exception&) {
     require_cleared(set);
     return false;
@@ -73,10 +77,31 @@ std::string saved(const tnumbrelle& set) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
+  // A limit taken from the input's size: whatever loads under it keeps to it.
+  tnumbrelle limited;
+  const auto limit = static_cast<std::int32_t>(size % 7);
+  if (try_load(limited, bytes, nullptr, limit)) {
+    require(limited.blocks().size() <= static_cast<std::size_t>(limit), "a load went past its block limit");
+  }
+
   tnumbrelle set;
   std::size_t consumed = 0;
   if (!try_load(set, bytes, &consumed)) return 0;
   const std::size_t used = set.blocks().size();
+  const std::vector<std::int32_t> members = fuzzing::require_meaningful(set);
+  // The limit that the set meets admits it; one below refuses it.
+  const auto blocks = static_cast<std::int32_t>(used);
+  require(try_load(limited, bytes, nullptr, blocks) && same_blocks(limited, set), "a limit met refused");
+  if (blocks > 0) {
+    std::istringstream in(bytes);
+    bool refused = false;
+    try {
+      limited.load_from_stream(in, blocks - 1);
+    } catch (const intset::ETooManyBlocks&) {
+      refused = limited.is_empty();
+    }
+    require(refused, "a limit below the stored count did not refuse it");
+  }
   require(consumed == stored_length(bytes, used), "the load did not stop right after the set");
   require(set.capacity() == static_cast<std::int32_t>((used + 31) / 32 * 32), "capacity of a fresh set");
   std::int32_t v;
@@ -93,6 +118,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(try_load(copy, again), "a saved set did not load");
     require(same_blocks(set, copy), "save and load changed the blocks");
     require(saved(copy) == again, "the writer is not deterministic");
+    // Through the Roaring format and back: the same members (blocks with empty maps are not written).
+    std::stringstream roaring;
+    intset::save_roaring_to_stream(set, roaring);
+    tnumbrelle converted;
+    intset::load_roaring_from_stream(converted, roaring);
+    require(fuzzing::require_meaningful(converted) == members, "the Roaring format changed the members");
   } else {
     bool refused = false;
     try {

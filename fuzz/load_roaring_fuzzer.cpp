@@ -1,8 +1,9 @@
-// Feeds arbitrary bytes to intset::load_roaring_from_stream. Every input must either load, and then write and
-// read back to the same blocks, or raise an intset::Exception and leave the set empty. Bytes after the bitmap
-// must not change what is read nor how far, and the portable build of the bit loops must read and write
-// exactly what the fastest one does. Anything else (a crash, a leak, a sanitizer report, another
-// exception) is a finding.
+// Feeds arbitrary bytes to intset::load_roaring_from_stream. Every input must either load, and then mean
+// what its members say (set_meaning.h), write and read back to the same blocks, and go through the set's own
+// format and back to the same members; or raise an intset::Exception and leave the set empty. Bytes after
+// the bitmap must not change what is read nor how far, a block limit is never exceeded, and the portable
+// build of the bit loops must read and write exactly what the fastest one does. Anything else (a crash, a
+// leak, a sanitizer report, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,28 +15,28 @@
 #include "intset/roaring_format.h"
 #include "intset/roaring_paths.h"
 #include "intset/tnumbrelle.h"
+#include "set_meaning.h"
 
 namespace {
 
+using fuzzing::require;
 using intset::tnumbrelle;
-
-void require(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken: %s\n", what);
-  std::abort();
-}
 
 bool same_blocks(const tnumbrelle& a, const tnumbrelle& b) {
   const auto x = a.blocks(), y = b.blocks();
   return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size_bytes()) == 0);
 }
 
-// Loads `bytes`; true on success (with the bytes taken in `consumed`), false after an intset::Exception,
-// which must leave the set cleared.
-bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t& consumed) {
+// Loads `bytes`, with a block limit when one is given; true on success (with the bytes taken in
+// `consumed`), false after an intset::Exception, which must leave the set cleared.
+bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t& consumed, std::int32_t max_blocks = -1) {
   std::istringstream in(bytes);
   try {
-    intset::load_roaring_from_stream(set, in);
+    if (max_blocks < 0) {
+      intset::load_roaring_from_stream(set, in);
+    } else {
+      intset::load_roaring_from_stream(set, in, max_blocks);
+    }
   } catch (const intset::Exception&) {
     std::int32_t v;
     require(set.is_empty() && set.capacity() == 0 && !set.next(v), "a failed load left the set not empty");
@@ -72,6 +73,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(portable_loaded == loaded, "the portable build accepted differently");
   if (!loaded) return 0;
   require(portable_consumed == consumed && same_blocks(set, portable), "the portable build read differently");
+  const std::vector<std::int32_t> members = fuzzing::require_meaningful(set);
+
+  // A limit taken from the input's size keeps to it; the limit the set meets admits it, one below refuses.
+  const auto blocks = static_cast<std::int32_t>(set.blocks().size());
+  tnumbrelle limited;
+  std::size_t limited_consumed = 0;
+  const auto limit = static_cast<std::int32_t>(size % 300);
+  require(try_load(limited, bytes, limited_consumed, limit) == (blocks <= limit), "a limit judged wrongly");
+  require(try_load(limited, bytes, limited_consumed, blocks) && same_blocks(limited, set), "a limit met refused");
+  if (blocks > 0) {
+    std::istringstream in(bytes);
+    bool refused = false;
+    try {
+      intset::load_roaring_from_stream(limited, in, blocks - 1);
+    } catch (const intset::ETooManyBlocks&) {
+      refused = limited.is_empty();
+    }
+    require(refused, "a limit below the blocks made did not refuse them");
+  }
+
+  // Through the set's own format and back: the same members.
+  std::stringstream own;
+  set.save_to_stream(own);
+  tnumbrelle converted;
+  converted.load_from_stream(own);
+  require(fuzzing::require_meaningful(converted) == members, "the set's own format changed the members");
 
   std::int32_t v;
   require(set.capacity() == static_cast<std::int32_t>((set.blocks().size() + 31) / 32 * 32), "capacity");
