@@ -29,7 +29,8 @@ bool same_blocks(const tnumbrelle& a, const tnumbrelle& b) {
 
 // Loads `bytes`, with a block limit when one is given; true on success (with the bytes taken in
 // `consumed`), false after an intset::Exception, which must leave the set cleared.
-bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t& consumed, std::int32_t max_blocks = -1) {
+bool try_load(tnumbrelle& set, const std::string& bytes, std::size_t& consumed,
+              std::int32_t max_blocks = -1) {
   std::istringstream in(bytes);
   try {
     if (max_blocks < 0) {
@@ -81,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t limited_consumed = 0;
   const auto limit = static_cast<std::int32_t>(size % 300);
   require(try_load(limited, bytes, limited_consumed, limit) == (blocks <= limit), "a limit judged wrongly");
-  require(try_load(limited, bytes, limited_consumed, blocks) && same_blocks(limited, set), "a limit met refused");
+  require(try_load(limited, bytes, limited_consumed, blocks) && same_blocks(limited, set),
+          "a limit met refused");
   if (blocks > 0) {
     std::istringstream in(bytes);
     bool refused = false;

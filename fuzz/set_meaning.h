@@ -29,7 +29,8 @@ inline std::vector<std::int32_t> require_meaningful(intset::tnumbrelle& set) {
   std::int32_t v = 0;
   for (bool more = set.first(v); more; more = set.next(v)) members.push_back(v);
   require(set.count() == static_cast<std::int32_t>(members.size()), "count() differs from the members");
-  require(std::vector<std::int32_t>(set.begin(), set.end()) == members, "the iterator enumerates differently");
+  require(std::vector<std::int32_t>(set.begin(), set.end()) == members,
+          "the iterator enumerates differently");
   if (!intset::detail::keys_ascending(set.blocks())) return members;
   for (std::size_t i = 0; i < members.size(); ++i) {
     require(i == 0 || members[i - 1] < members[i], "the members of rising keys do not rise");

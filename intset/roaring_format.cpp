@@ -961,7 +961,8 @@ void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_n
   detail::read_file(file_name, [&set](std::istream& in) { read_bitmap(set, in, detail::kMaxBlocks); });
 }
 
-void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_name, std::int32_t max_blocks) {
+void load_roaring_from_file(tnumbrelle& set, const std::filesystem::path& file_name,
+                            std::int32_t max_blocks) {
   detail::read_file(file_name, [&set, max_blocks](std::istream& in) { read_bitmap(set, in, max_blocks); });
 }
 

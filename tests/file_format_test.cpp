@@ -424,9 +424,9 @@ TEST(FileDamage, KeysPastTheValueRangeAreACrcErrorInEitherForm) {
   const tblock lowest = make_block(-8388608, {{0, 1}}), highest = make_block(8388607, {{31, 0x80}});
   for (const std::int32_t key : {8388608, -8388609, kMax, kMin}) {
     const std::vector<tblock> blocks{lowest, make_block(key, {{0, 1}}), highest};
-    for (const std::string& file : {encode(std::vector<tblock>{make_block(key, {{0, 1}})}),
-                                    encode(std::vector<tblock>{lowest, make_block(key, {{0, 1}})}),
-                                    legacy(blocks)}) {
+    for (const std::string& file :
+         {encode(std::vector<tblock>{make_block(key, {{0, 1}})}),
+          encode(std::vector<tblock>{lowest, make_block(key, {{0, 1}})}), legacy(blocks)}) {
       auto set = make_set({77});
       expect_load_fails<ENumbrelle>(*set, file, "CRC error");
     }
