@@ -1,7 +1,13 @@
 #include "set_files.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ios>
@@ -37,19 +43,32 @@ std::string slurp(std::istream& in) {
   std::string bytes;
   std::vector<char> chunk(kChunk);
   for (;;) {
-    std::streamsize got = 0;
-    try {
-      got = in.rdbuf()->sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    } catch (const std::ios_base::failure&) {  // standard input over something that cannot be read
-      throw intset::EReadError();
-    }
+    const std::streamsize got = in.rdbuf()->sgetn(chunk.data(), static_cast<std::streamsize>(chunk.size()));
     bytes.append(chunk.data(), static_cast<std::size_t>(got));
     if (got < static_cast<std::streamsize>(chunk.size())) return bytes;
   }
 }
 
+// Standard input is read through C's stdio, whose error flag tells a failed read (of a folder, say) from
+// the end of the data with every standard library.
+std::string slurp_standard_input() {
+#ifdef _WIN32
+  _setmode(_fileno(stdin), _O_BINARY);
+#endif
+  std::string bytes;
+  std::vector<char> chunk(kChunk);
+  for (;;) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), stdin);
+    bytes.append(chunk.data(), got);
+    if (got < chunk.size()) {
+      if (std::ferror(stdin)) throw intset::EReadError();
+      return bytes;
+    }
+  }
+}
+
 std::string read_bytes(const std::string& file_name) {
-  if (file_name == "-") return slurp(std::cin);
+  if (file_name == "-") return slurp_standard_input();
   std::string bytes;
   intset::detail::read_file(file_name, [&bytes](std::istream& in) { bytes = slurp(in); });
   return bytes;
