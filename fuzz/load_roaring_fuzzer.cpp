@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to intset::load_roaring_from_stream. Every input must either load, and then mean
 // what its members say (set_meaning.h), write and read back to the same blocks, and go through the set's own
 // format and back to the same members; or raise an intset::Exception and leave the set empty. Bytes after
-// the bitmap must not change what is read nor how far, a block limit is never exceeded, and the portable
-// build of the bit loops must read and write exactly what the fastest one does. Anything else (a crash, a
+// the bitmap must not change what is read nor how far, a block limit is never exceeded, and every writer and
+// bitset reader the processor allows must give what the portable ones give. Anything else (a crash, a
 // leak, a sanitizer report, another exception) is a finding.
 #include <cstddef>
 #include <cstdint>
@@ -11,9 +11,10 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "intset/dispatch.h"
 #include "intset/roaring_format.h"
-#include "intset/roaring_paths.h"
 #include "intset/tnumbrelle.h"
 #include "set_meaning.h"
 
@@ -65,42 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(same_blocks(set, longer), "bytes after the bitmap changed the set");
   }
 
-  // The portable build of the bit loops reads as the fastest one does.
-  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
-  tnumbrelle portable;
-  std::size_t portable_consumed = 0;
-  const bool portable_loaded = try_load(portable, bytes, portable_consumed);
-  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
-  require(portable_loaded == loaded, "the portable build accepted differently");
-  if (!loaded) return 0;
-  require(portable_consumed == consumed && same_blocks(set, portable), "the portable build read differently");
-  const std::vector<std::int32_t> members = fuzzing::require_meaningful(set);
-
-  // A limit taken from the input's size keeps to it; the limit the set meets admits it, one below refuses.
-  const auto blocks = static_cast<std::int32_t>(set.blocks().size());
-  tnumbrelle limited;
-  std::size_t limited_consumed = 0;
-  const auto limit = static_cast<std::int32_t>(size % 300);
-  require(try_load(limited, bytes, limited_consumed, limit) == (blocks <= limit), "a limit judged wrongly");
-  require(try_load(limited, bytes, limited_consumed, blocks) && same_blocks(limited, set),
-          "a limit met refused");
-  if (blocks > 0) {
-    std::istringstream in(bytes);
-    bool refused = false;
-    try {
-      intset::load_roaring_from_stream(limited, in, blocks - 1);
-    } catch (const intset::ETooManyBlocks&) {
-      refused = limited.is_empty();
+  // Every bitset reader the processor allows makes the blocks the portable one makes of any 8192 bytes.
+  using intset::detail::kernels_for;
+  const auto portable = kernels_for(intset::detail::cpu_level::portable);
+  if (size >= 8192) {
+    std::vector<intset::tblock> expected(256), staged(256);
+    const auto m = portable.stage_bitset(data, 0x1234, expected.data());
+    for (const intset::detail::cpu_level level : intset::detail::usable_levels()) {
+      const auto n = kernels_for(level).stage_bitset(data, 0x1234, staged.data());
+      require(n.members == m.members && n.blocks == m.blocks &&
+                  std::memcmp(staged.data(), expected.data(), static_cast<std::size_t>(m.blocks) * 36) == 0,
+              "a bitset reader read differently");
     }
-    require(refused, "a limit below the blocks made did not refuse them");
   }
-
-  // Through the set's own format and back: the same members.
-  std::stringstream own;
-  set.save_to_stream(own);
-  tnumbrelle converted;
-  converted.load_from_stream(own);
-  require(fuzzing::require_meaningful(converted) == members, "the set's own format changed the members");
+  if (!loaded) return 0;
 
   std::int32_t v;
   require(set.capacity() == static_cast<std::int32_t>((set.blocks().size() + 31) / 32 * 32), "capacity");
@@ -122,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream out2;
   intset::save_roaring_to_stream(again, out2);
   require(out2.str() == out.str(), "the writer is not deterministic");
-  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::portable;
-  std::ostringstream portable_out;
-  intset::save_roaring_to_stream(set, portable_out);
-  intset::detail::roaring_paths_allowed = intset::detail::roaring_path::wide;
-  require(portable_out.str() == out.str(), "the portable build wrote differently");
+  for (const intset::detail::cpu_level level : intset::detail::usable_levels()) {
+    std::ostringstream level_out;
+    kernels_for(level).write_bitmap(set.blocks(), level_out);
+    require(level_out.str() == out.str(), "a writer wrote differently");
+  }
   return 0;
 }

@@ -1,33 +1,28 @@
-// The 256-bit member map of a block handled as four 64-bit words. Word w holds map bytes 8w..8w+7 with
-// byte 8w as its lowest byte, so bit b of the word (0..63) is value bit 64w + b on every host.
+// Values, keys and the 256-bit member map of a block handled as four 64-bit words. Word w holds map bytes
+// 8w..8w+7 with byte 8w as its lowest byte, so bit b of the word (0..63) is value bit 64w + b on every host.
 #ifndef INTSET_BLOCK_OPS_H_
 #define INTSET_BLOCK_OPS_H_
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <span>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "intset/capacity.h"
+#include "intset/detail/byte_order.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset::detail {
 
-inline std::uint64_t load_word(const std::uint8_t* bytes) noexcept {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, 8);
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  return word;
-}
+// A value's block key is the value shifted right arithmetically by 8; its bit is its low 8 bits.
+constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
+constexpr std::uint8_t bit_of(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 
-inline void store_word(std::uint8_t* bytes, std::uint64_t word) noexcept {
-  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-  std::memcpy(bytes, &word, 8);
+inline std::uint64_t load_word(const std::uint8_t* bytes) noexcept {
+  return load_little<std::uint64_t>(bytes);
 }
+inline void store_word(std::uint8_t* bytes, std::uint64_t word) noexcept { store_little(bytes, word); }
 
 struct map_words {
   std::uint64_t w[4];
@@ -46,35 +41,54 @@ inline bool map_is_empty(const map_words& map) noexcept {
   return (map.w[0] | map.w[1] | map.w[2] | map.w[3]) == 0;
 }
 
-// The number of set bits of a word, exact on every target. Without a hardware instruction std::popcount
-// becomes a library call per word; this is the same count in a few shifts, masks and one multiply.
+inline map_words and_not(const map_words& x, const map_words& y) noexcept {
+  return {{x.w[0] & ~y.w[0], x.w[1] & ~y.w[1], x.w[2] & ~y.w[2], x.w[3] & ~y.w[3]}};
+}
+
+// The map bits from..to (0 <= from <= to <= 255).
+inline map_words bit_range(int from, int to) noexcept {
+  map_words mask{};
+  for (int w = 0; w < 4; ++w) {
+    const int a = std::max(from, 64 * w) - 64 * w, b = std::min(to, 64 * w + 63) - 64 * w;
+    if (a <= b) mask.w[w] = (~std::uint64_t{0} >> (63 - b)) & (~std::uint64_t{0} << a);
+  }
+  return mask;
+}
+
+// The number of set bits of a word, exact on every target. On x86 the popcount instruction is not part of the
+// baseline the library is built for, and std::popcount would become a library call per word there; this is
+// the same count in a few shifts, masks and one multiply. Elsewhere std::popcount is an instruction or two.
 inline int word_popcount(std::uint64_t x) noexcept {
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
   x -= (x >> 1) & 0x5555555555555555u;
   x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
   x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
   return static_cast<int>((x * 0x0101010101010101u) >> 56);
+#else
+  return std::popcount(x);
+#endif
 }
 
-// The members of the first `n` blocks, counted the fastest way this processor can: AVX-512 or AVX2 vector
-// popcounts, the popcount instruction, or word_popcount().
+inline int map_popcount(const map_words& m) noexcept {
+  return word_popcount(m.w[0]) + word_popcount(m.w[1]) + word_popcount(m.w[2]) + word_popcount(m.w[3]);
+}
+
+// The members of the first `n` blocks, counted by the kernel the processor and INTSET_CPU allow, and by the
+// portable one.
 std::int64_t count_members(const tblock* blocks, std::int32_t n) noexcept;
-// Every way of counting members that this processor can run, fastest first (the last is word_popcount()).
-using member_counter = std::int64_t (*)(const tblock* blocks, std::int32_t n) noexcept;
-std::span<const member_counter> member_counters() noexcept;
+std::int64_t count_members_portable(const tblock* blocks, std::int32_t n) noexcept;
 
 // Whether every member bit of `a` is also set in `b`. Byte order does not matter for this test, so the
-// maps are compared as they lie in memory, 16 bytes at a time where the target has SSE2.
+// maps are compared as they lie in memory.
 inline bool map_contained(const tblock& a, const tblock& b) noexcept {
-#if defined(__SSE2__)
-  const auto* x = reinterpret_cast<const __m128i*>(a.bits);
-  const auto* y = reinterpret_cast<const __m128i*>(b.bits);
-  const __m128i outside = _mm_or_si128(_mm_andnot_si128(_mm_loadu_si128(y), _mm_loadu_si128(x)),
-                                       _mm_andnot_si128(_mm_loadu_si128(y + 1), _mm_loadu_si128(x + 1)));
-  return _mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF;
-#else
-  const map_words x = load_map(a), y = load_map(b);
-  return ((x.w[0] & ~y.w[0]) | (x.w[1] & ~y.w[1]) | (x.w[2] & ~y.w[2]) | (x.w[3] & ~y.w[3])) == 0;
-#endif
+  std::uint64_t outside = 0;
+  for (int w = 0; w < 4; ++w) {
+    std::uint64_t x, y;
+    std::memcpy(&x, a.bits + 8 * w, 8);
+    std::memcpy(&y, b.bits + 8 * w, 8);
+    outside |= x & ~y;
+  }
+  return outside == 0;
 }
 
 // Whether the keys rise strictly from block to block, as in every set not loaded from a damaged old file.

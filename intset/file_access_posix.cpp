@@ -16,9 +16,9 @@
 #include <system_error>
 
 #include "intset/exceptions.h"
-#include "intset/file_access.h"
+#include "intset/files.h"
 
-namespace intset::detail {
+namespace intset {
 
 namespace {
 
@@ -249,4 +249,4 @@ void read_file(const fs::path& file_name, const std::function<void(std::istream&
   read(in);
 }
 
-}  // namespace intset::detail
+}  // namespace intset

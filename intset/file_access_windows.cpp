@@ -32,9 +32,9 @@
 #include <string_view>
 
 #include "intset/exceptions.h"
-#include "intset/file_access.h"
+#include "intset/files.h"
 
-namespace intset::detail {
+namespace intset {
 
 namespace {
 
@@ -293,4 +293,4 @@ void read_file(const fs::path& file_name, const std::function<void(std::istream&
   read(in);
 }
 
-}  // namespace intset::detail
+}  // namespace intset

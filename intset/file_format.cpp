@@ -21,7 +21,8 @@
 #include "intset/capacity.h"
 #include "intset/chunk_reader.h"
 #include "intset/chunk_writer.h"
-#include "intset/file_access.h"
+#include "intset/dispatch.h"
+#include "intset/files.h"
 #include "intset/record_codec.h"
 #include "intset/tnumbrelle.h"
 
@@ -65,12 +66,12 @@ void tnumbrelle::save_to_stream(std::ostream& out) const {
   put_u32(head + 4, static_cast<std::uint32_t>(used));
   writer.commit(head + 8);
   std::uint32_t checksum = 0;
-  const bool fast = detail::shuffle_codec_available();
+  const detail::record_encoder encode_records = detail::kernels().encode_records;
   for (std::int32_t k = 0; k < used;) {
     const auto n = static_cast<std::int32_t>(
         std::min<std::size_t>(records_room(writer), static_cast<std::size_t>(used - k)));
     unsigned char* at = writer.room(static_cast<std::size_t>(n) * kRecordRoom);
-    writer.commit(detail::encode_records(buffer.data() + k, static_cast<std::size_t>(n), at, checksum, fast));
+    writer.commit(encode_records(buffer.data() + k, static_cast<std::size_t>(n), at, checksum));
     k += n;
   }
   unsigned char* tail = writer.room(4);
@@ -138,13 +139,13 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
   const std::int64_t final_capacity = prepare_load(count, max_blocks);
   source.expect(8 * std::int64_t{count} + 4);
   detail::decode_progress progress;
-  const bool fast = detail::shuffle_codec_available();
+  const detail::record_decoder decode_records = detail::kernels().decode_records;
   for (std::int32_t k = 0; k < count;) {
     source.need(8);  // a block's key and mask have arrived before room is made for it
     make_room(k, final_capacity);
     const auto room = static_cast<std::size_t>(std::min(count, buffer.length()) - k);
     const unsigned char* at = source.begin();
-    std::size_t done = detail::decode_records(at, source.end(), buffer.data() + k, room, progress, fast);
+    std::size_t done = decode_records(at, source.end(), buffer.data() + k, room, progress);
     std::size_t declared = 0;  // map bytes already passed to expect()
     if (done == 0) {
       const unsigned char* head = source.need(8);
@@ -154,7 +155,7 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
       declared = static_cast<std::size_t>(stored);
       at = source.need(8 + static_cast<std::size_t>(stored));
       const unsigned char* record = at;
-      done = detail::decode_records(at, record + 8 + stored, buffer.data() + k, 1, progress, fast);
+      done = decode_records(at, record + 8 + stored, buffer.data() + k, 1, progress);
       if (done != 1) throw ENumbrelle();  // cannot happen: the record is whole and its key in order
     }
     const auto bytes = static_cast<std::size_t>(at - source.begin());
@@ -187,15 +188,15 @@ void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count, std
 // --- Files --------------------------------------------------------------------------------------------
 
 void tnumbrelle::save_to_file(const std::filesystem::path& file_name) const {
-  detail::write_file(file_name, [this](std::ostream& out) { save_to_stream(out); });
+  write_file(file_name, [this](std::ostream& out) { save_to_stream(out); });
 }
 
 void tnumbrelle::load_from_file(const std::filesystem::path& file_name) {
-  detail::read_file(file_name, [this](std::istream& in) { load_checked(in, detail::kMaxBlocks); });
+  read_file(file_name, [this](std::istream& in) { load_checked(in, detail::kMaxBlocks); });
 }
 
 void tnumbrelle::load_from_file(const std::filesystem::path& file_name, std::int32_t max_blocks) {
-  detail::read_file(file_name, [this, max_blocks](std::istream& in) { load_checked(in, max_blocks); });
+  read_file(file_name, [this, max_blocks](std::istream& in) { load_checked(in, max_blocks); });
 }
 
 }  // namespace intset

@@ -10,34 +10,21 @@
 
 namespace intset {
 
+using detail::and_not;
+using detail::bit_range;
+using detail::key_of;
 using detail::load_map;
 using detail::map_is_empty;
+using detail::map_popcount;
 using detail::map_words;
 using detail::store_map;
 using detail::word_popcount;
 
 namespace {
 
-constexpr std::int32_t key_of(std::int32_t value) { return value >> 8; }
-
 // The bits of block `key` whose values lie in [lo, hi], for a key from key_of(lo) to key_of(hi).
 map_words range_mask(std::int32_t key, std::int32_t lo, std::int32_t hi) {
-  const int from = key == key_of(lo) ? (lo & 0xFF) : 0;
-  const int to = key == key_of(hi) ? (hi & 0xFF) : 255;
-  map_words mask{};
-  for (int w = 0; w < 4; ++w) {
-    const int a = std::max(from, 64 * w) - 64 * w, b = std::min(to, 64 * w + 63) - 64 * w;
-    if (a <= b) mask.w[w] = (~std::uint64_t{0} >> (63 - b)) & (~std::uint64_t{0} << a);
-  }
-  return mask;
-}
-
-map_words and_not(const map_words& x, const map_words& y) {
-  return {{x.w[0] & ~y.w[0], x.w[1] & ~y.w[1], x.w[2] & ~y.w[2], x.w[3] & ~y.w[3]}};
-}
-
-int map_popcount(const map_words& m) {
-  return word_popcount(m.w[0]) + word_popcount(m.w[1]) + word_popcount(m.w[2]) + word_popcount(m.w[3]);
+  return bit_range(key == key_of(lo) ? (lo & 0xFF) : 0, key == key_of(hi) ? (hi & 0xFF) : 255);
 }
 
 // The lowest and highest set bit (0..255) of a map that is not empty.

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Runs the built nbl on a few files: every command, standard input and output, a damaged file, bad usage.
-# Usage: nbl_end_to_end.sh PATH/TO/nbl WORK_FOLDER
+# Usage: nbl_end_to_end.sh PATH/TO/nbl WORK_FOLDER [EMULATOR...]  (an emulator runs a cross-built nbl)
 set -u
 nbl=$1
 work=$2
+shift 2
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
+if [ $# -gt 0 ]; then
+  printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$*" "$nbl" > run-nbl && chmod +x run-nbl
+  nbl=$PWD/run-nbl
+fi
 failures=0
 fail() { echo "FAILED: $*" >&2; failures=$((failures + 1)); }
 # expect STATUS EXPECTED_STDOUT COMMAND...: runs the command, compares its exit status and standard output.

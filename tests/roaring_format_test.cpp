@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "intset/roaring_paths.h"
+#include "intset/dispatch.h"
 #include "set_helpers.h"
 
 #ifdef NUMBRELLE_HAVE_CROARING
@@ -152,21 +152,35 @@ TEST(RoaringFormat, RoundTripsRandomSetsAndLeavesTheStreamAfterTheBitmap) {
   }
 }
 
-TEST(RoaringFormat, EveryInstructionPathWritesAndReadsTheSame) {
-  using intset::detail::roaring_path;
+// Every writer and bitset reader the processor and INTSET_CPU allow gives what the portable one gives.
+TEST(RoaringFormat, EveryInstructionLevelWritesAndReadsTheSame) {
+  using intset::detail::kernels_for;
+  const auto portable = kernels_for(intset::detail::cpu_level::portable);
   std::mt19937 rng(31);
   for (int i = 0; i < 40; ++i) {
     const std::set<std::int32_t> members = random_members(rng);
     const auto set = set_of(members);
-    const std::string bytes = roaring_bytes(*set);  // by the fastest path this processor has
-    for (const roaring_path path : {roaring_path::portable, roaring_path::bits}) {
-      intset::detail::roaring_paths_allowed = path;
-      EXPECT_EQ(roaring_bytes(*set), bytes) << "set " << i << ", path " << static_cast<int>(path);
-      tnumbrelle loaded;
-      load_roaring(loaded, bytes);
-      EXPECT_EQ(loaded.to_array(), as_vector(members)) << "set " << i << ", path " << static_cast<int>(path);
+    std::ostringstream expected;
+    portable.write_bitmap(set->blocks(), expected);
+    std::string bitset(8192, '\0');  // a bitset container of random density, some slices empty
+    const std::uint32_t density = rng() % 5;
+    for (char& byte : bitset) byte = static_cast<char>(rng() % 32 == 0 ? 0 : rng() >> (8 * density));
+    std::vector<intset::tblock> staged(256), by_portable(256);
+    const auto measured = portable.stage_bitset(reinterpret_cast<const unsigned char*>(bitset.data()), 0x8001,
+                                                by_portable.data());
+    by_portable.resize(static_cast<std::size_t>(measured.blocks));
+    for (const intset::detail::cpu_level level : intset::detail::usable_levels()) {
+      SCOPED_TRACE(intset::detail::level_name(level));
+      std::ostringstream out;
+      kernels_for(level).write_bitmap(set->blocks(), out);
+      EXPECT_EQ(out.str(), expected.str()) << "set " << i;
+      const auto m = kernels_for(level).stage_bitset(reinterpret_cast<const unsigned char*>(bitset.data()),
+                                                     0x8001, staged.data());
+      EXPECT_EQ(m.members, measured.members);
+      ASSERT_EQ(m.blocks, measured.blocks);
+      EXPECT_EQ(std::memcmp(staged.data(), by_portable.data(), by_portable.size() * sizeof(intset::tblock)),
+                0);
     }
-    intset::detail::roaring_paths_allowed = roaring_path::wide;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "intset/block_ops.h"
+#include "intset/dispatch.h"
 #include "set_helpers.h"
 
 namespace {
@@ -326,18 +327,19 @@ TEST(Differential, CountAgreesWithStdSetOnFullAndPatternedBlocks) {
     std::set<std::int32_t> model;
     tnumbrelle set = edge_heavy_set(source, model);
     ASSERT_EQ(set.count(), static_cast<std::int32_t>(model.size())) << "round " << round;
-    // Every way of counting this processor can run, not only the one count() picks.
+    // Every way of counting the processor and INTSET_CPU allow, not only the one count() picks.
     const auto blocks = set.blocks();
-    for (const auto counter : intset::detail::member_counters()) {
-      ASSERT_EQ(counter(blocks.data(), static_cast<std::int32_t>(blocks.size())),
+    for (const intset::detail::cpu_level level : intset::detail::usable_levels()) {
+      ASSERT_EQ(intset::detail::kernels_for(level).count_members(blocks.data(),
+                                                                 static_cast<std::int32_t>(blocks.size())),
                 static_cast<std::int64_t>(model.size()))
-          << "round " << round;
+          << "round " << round << ", " << intset::detail::level_name(level);
     }
   }
   tnumbrelle full;  // 100 full blocks: every byte counter of a vector count reaches its limit
   full.include_range(-256 * 50, 256 * 50 - 1);
-  for (const auto counter : intset::detail::member_counters()) {
-    ASSERT_EQ(counter(full.blocks().data(), 100), 25600);
+  for (const intset::detail::cpu_level level : intset::detail::usable_levels()) {
+    ASSERT_EQ(intset::detail::kernels_for(level).count_members(full.blocks().data(), 100), 25600);
   }
 }
 
@@ -427,10 +429,7 @@ TEST(Differential, LookupsOnBlocksOutOfKeyOrderProbeLikeThePlainSearch) {
         byte = source.pick(3) == 0 ? static_cast<std::uint8_t>(source.pick(256)) : 0;
       reference.blocks.push_back(block);
     }
-    std::string bytes(4, '\0');
-    std::memcpy(bytes.data(), &count, 4);  // little-endian host, as the tests of the file format assume
-    bytes.append(reinterpret_cast<const char*>(reference.blocks.data()), reference.blocks.size() * 36);
-    std::istringstream in(bytes);
+    std::istringstream in(legacy_file(reference.blocks));
     tnumbrelle loaded;
     loaded.load_from_stream(in);
     // Such a block array keeps its search however it reaches another set.

@@ -7,6 +7,8 @@
 #include <initializer_list>
 #include <memory>
 #include <set>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "intset/allocation.h"
@@ -61,6 +63,21 @@ class FailingAllocations {
 };
 
 inline std::vector<std::int32_t> as_vector(const std::set<std::int32_t>& s) { return {s.begin(), s.end()}; }
+
+// The blocks as a file of the uncompressed form: the count, then each block's key and map, numbers
+// little-endian on every host.
+inline std::string legacy_file(std::span<const intset::tblock> blocks) {
+  std::string bytes;
+  const auto put32 = [&bytes](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v >> (8 * i));
+  };
+  put32(static_cast<std::uint32_t>(blocks.size()));
+  for (const intset::tblock& block : blocks) {
+    put32(static_cast<std::uint32_t>(block.key));
+    bytes.append(reinterpret_cast<const char*>(block.bits), sizeof block.bits);
+  }
+  return bytes;
+}
 
 }  // namespace testing_helpers
 

@@ -210,10 +210,7 @@ TEST(Vocabulary, RangesOnDamagedBlocksEndWhereTheOneByOneLoopEnds) {
                                [](const auto& p, const auto& q) { return p.key == q.key; }),
                    blocks.end());
     }
-    const auto count = static_cast<std::int32_t>(blocks.size());
-    std::string bytes(reinterpret_cast<const char*>(&count), 4);  // little-endian host, like the format tests
-    bytes.append(reinterpret_cast<const char*>(blocks.data()), blocks.size() * sizeof(intset::tblock));
-    std::istringstream in(bytes);
+    std::istringstream in(legacy_file(blocks));
     tnumbrelle set;
     set.load_from_stream(in);
     for (int k = 0; k < 6; ++k) {

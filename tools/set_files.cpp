@@ -16,7 +16,7 @@
 #include <sstream>
 #include <vector>
 
-#include "intset/file_access.h"
+#include "intset/files.h"
 #include "intset/roaring_format.h"
 
 namespace nbl {
@@ -70,7 +70,7 @@ std::string slurp_standard_input() {
 std::string read_bytes(const std::string& file_name) {
   if (file_name == "-") return slurp_standard_input();
   std::string bytes;
-  intset::detail::read_file(file_name, [&bytes](std::istream& in) { bytes = slurp(in); });
+  intset::read_file(file_name, [&bytes](std::istream& in) { bytes = slurp(in); });
   return bytes;
 }
 
@@ -225,7 +225,7 @@ void flush_standard_output() {
 // Writes through `write` to the named file, or to standard output for "-".
 template <typename Write>
 void write_named(const std::string& file_name, Write write) {
-  if (file_name != "-") return intset::detail::write_file(file_name, write);
+  if (file_name != "-") return intset::write_file(file_name, write);
   try {
     write(std::cout);
   } catch (const std::ios_base::failure&) {

@@ -20,7 +20,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <initializer_list>
 #include <iosfwd>
@@ -29,6 +28,7 @@
 #include <span>
 #include <vector>
 
+#include "intset/detail/byte_order.h"
 #include "intset/exceptions.h"
 
 namespace intset {
@@ -354,14 +354,7 @@ class tnumbrelle {
 
   // Word w (0..3) of a block's member map: bit b of it is value bit 64w + b, on every host.
   static std::uint64_t map_word(const tblock& block, unsigned w) noexcept {
-    std::uint64_t word;
-    std::memcpy(&word, block.bits + 8 * w, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) {
-      word = (word >> 32) | (word << 32);
-      word = ((word & 0xFFFF0000FFFF0000u) >> 16) | ((word & 0x0000FFFF0000FFFFu) << 16);
-      word = ((word & 0xFF00FF00FF00FF00u) >> 8) | ((word & 0x00FF00FF00FF00FFu) << 8);
-    }
-    return word;
+    return detail::load_little<std::uint64_t>(block.bits + 8 * w);
   }
   // The map bits from bit `from` (0..255) to the end of its 64-bit word, shifted down to bit 0. The word is
   // picked by branches, which the processor predicts (the word changes every 64 bits at most), so neither a

@@ -1,0 +1,112 @@
+// tnumbrelle: adding many values at once.
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "intset/block_ops.h"
+#include "intset/capacity.h"
+#include "intset/tnumbrelle.h"
+
+namespace intset {
+
+using detail::bit_of;
+using detail::key_of;
+using detail::load_map;
+using detail::map_words;
+using detail::store_map;
+
+namespace {
+
+// Sorts values by block key (not within a block, which the merge does not need): two stable passes of a
+// radix sort over the 24 key bits, with the sign bit flipped so that unsigned order is signed order.
+void sort_by_key(std::vector<std::int32_t>& values) {
+  constexpr std::size_t kSmall = 2048;
+  if (values.size() < kSmall) {
+    std::sort(values.begin(), values.end());
+    return;
+  }
+  const auto biased = [](std::int32_t v) { return static_cast<std::uint32_t>(v) ^ 0x80000000u; };
+  std::vector<std::int32_t> scratch(values.size());
+  std::vector<std::size_t> low(4097, 0), high(4097, 0);
+  for (const std::int32_t v : values) {
+    ++low[((biased(v) >> 8) & 0xFFF) + 1];
+    ++high[(biased(v) >> 20) + 1];
+  }
+  for (std::size_t i = 1; i <= 4096; ++i) {
+    low[i] += low[i - 1];
+    high[i] += high[i - 1];
+  }
+  for (const std::int32_t v : values) scratch[low[(biased(v) >> 8) & 0xFFF]++] = v;
+  for (const std::int32_t v : scratch) values[high[biased(v) >> 20]++] = v;
+}
+
+bool keys_rise(std::span<const std::int32_t> values) {
+  for (std::size_t i = 1; i < values.size(); ++i)
+    if (key_of(values[i]) < key_of(values[i - 1])) return false;
+  return true;
+}
+
+}  // namespace
+
+// One pass instead of one include() per value: sort a copy of the values by key (unless their keys already
+// rise, as in the output of to_array()), count the keys that need a new block, grow the buffer once to the
+// capacity the one-by-one loop would reach (it grows by 32 only when full), then merge the new blocks in
+// from the back. A block array out of key order (only a loaded
+// file can bring one) or a failed allocation takes the one-by-one loop, which defines the result.
+void tnumbrelle::include_array(std::span<const std::int32_t> values) {
+  if (values.empty()) return;
+  if (!detail::keys_ascending(blocks())) {
+    include_one_by_one(values);
+    return;
+  }
+  std::vector<std::int32_t> copy;
+  std::span<const std::int32_t> sorted = values;
+  if (!keys_rise(values)) {
+    try {
+      copy.assign(values.begin(), values.end());
+      sort_by_key(copy);
+    } catch (const std::bad_alloc&) {
+      include_one_by_one(values);
+      return;
+    }
+    sorted = copy;
+  }
+  const auto key_at = [&](std::size_t v) { return key_of(sorted[v]); };
+  const std::size_t n = sorted.size();
+
+  std::int64_t fresh = 0;
+  for (std::size_t v = 0, i = 0; v < n;) {
+    const std::int32_t key = key_at(v);
+    while (i < std::size_t(used) && buffer[std::int32_t(i)].key < key) ++i;
+    if (i == std::size_t(used) || buffer[std::int32_t(i)].key != key) ++fresh;
+    while (v < n && key_at(v) == key) ++v;
+  }
+  const std::int64_t final_used = used + fresh;
+  try {
+    buffer.resize(detail::buffer_length(detail::grown_capacity(buffer.length(), final_used)));
+  } catch (const EOutOfMemory&) {
+    include_one_by_one(values);
+    return;
+  }
+
+  tblock* blocks = buffer.data();
+  std::int64_t i = used - 1, w = final_used - 1, v = std::int64_t(n) - 1;
+  while (v >= 0) {
+    const std::int32_t key = key_at(std::size_t(v));
+    map_words add{};
+    for (; v >= 0 && key_at(std::size_t(v)) == key; --v) {
+      const std::uint8_t bit = bit_of(sorted[std::size_t(v)]);
+      add.w[bit >> 6] |= std::uint64_t{1} << (bit & 63);
+    }
+    while (i >= 0 && blocks[i].key > key) blocks[w--] = blocks[i--];
+    if (i >= 0 && blocks[i].key == key) {
+      const map_words old = load_map(blocks[i--]);
+      for (int k = 0; k < 4; ++k) add.w[k] |= old.w[k];
+    }
+    blocks[w].key = key;
+    store_map(blocks[w--], add);
+  }
+  used = static_cast<std::int32_t>(final_used);
+}
+
+}  // namespace intset

@@ -1,0 +1,129 @@
+// Block records of the set file format with SSSE3 byte shuffles: the bytes record_codec.cpp's portable
+// codec gives, 8 map bytes moved by one shuffle each.
+#include "intset/x86/kernels.h"
+
+#ifdef INTSET_X86_KERNELS
+
+#include <immintrin.h>
+
+#include "intset/block_ops.h"
+
+namespace intset::detail::x86 {
+
+namespace {
+
+// For each 8-bit mask of an 8-byte group: `compress` lists the positions of the set bits first (then
+// 0x80, which shuffles in a zero); `expand` gives each set position the rank of its bit, others 0x80.
+struct shuffle_tables {
+  unsigned char compress[256][8];
+  unsigned char expand[256][8];
+};
+
+constexpr shuffle_tables make_shuffle_tables() {
+  shuffle_tables t{};
+  for (int m = 0; m < 256; ++m) {
+    int n = 0;
+    for (int i = 0; i < 8; ++i) t.compress[m][i] = 0x80;
+    for (int i = 0; i < 8; ++i) {
+      if ((m >> i) & 1) t.compress[m][n++] = static_cast<unsigned char>(i);
+    }
+    int rank = 0;
+    for (int i = 0; i < 8; ++i) t.expand[m][i] = (m >> i) & 1 ? static_cast<unsigned char>(rank++) : 0x80;
+  }
+  return t;
+}
+
+constexpr shuffle_tables kTables = make_shuffle_tables();
+
+#define INTSET_SHUFFLE_KERNEL __attribute__((target("ssse3,popcnt"), always_inline)) inline
+#define INTSET_SHUFFLE_FUNCTION __attribute__((target("ssse3,popcnt")))
+
+INTSET_SHUFFLE_KERNEL std::uint32_t sum_of(__m128i lo, __m128i hi) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i sums = _mm_add_epi64(_mm_sad_epu8(lo, zero), _mm_sad_epu8(hi, zero));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+}
+
+INTSET_SHUFFLE_KERNEL unsigned char* encode_shuffle(const tblock& block, unsigned char* out,
+                                                    std::uint32_t& checksum) noexcept {
+  put_u32(out, static_cast<std::uint32_t>(block.key));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.bits));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block.bits + 16));
+  const std::uint32_t zeros = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, zero))) |
+                              static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, zero))) << 16;
+  const std::uint32_t mask = ~zeros;
+  put_u32(out + 4, mask);
+  checksum += sum_of(lo, hi);
+  unsigned char* bytes = out + 8;
+  for (int g = 0; g < 4; ++g) {  // each store may run past the group's bytes; the next group overwrites
+    const unsigned m = (mask >> (8 * g)) & 0xFF;
+    const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(block.bits + 8 * g));
+    const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kTables.compress[m]));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), _mm_shuffle_epi8(group, order));
+    bytes += _mm_popcnt_u32(m);
+  }
+  return bytes;
+}
+
+INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const unsigned char* in,
+                                                   tblock& block) noexcept {
+  __m128i groups[4];  // the low 8 bytes of each are one group of the map
+  for (int g = 0; g < 4; ++g) {
+    const unsigned m = (mask >> (8 * g)) & 0xFF;
+    const __m128i stored = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+    const __m128i places = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kTables.expand[m]));
+    groups[g] = _mm_shuffle_epi8(stored, places);
+    in += _mm_popcnt_u32(m);
+  }
+  // Whole 16-byte stores, and the sum taken from the registers: reading back the map right after
+  // storing it in pieces would stall.
+  const __m128i lo = _mm_unpacklo_epi64(groups[0], groups[1]);
+  const __m128i hi = _mm_unpacklo_epi64(groups[2], groups[3]);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits), lo);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits + 16), hi);
+  return sum_of(lo, hi);
+}
+
+}  // namespace
+
+INTSET_SHUFFLE_FUNCTION unsigned char* encode_records_ssse3(const tblock* blocks, std::size_t n,
+                                                            unsigned char* out,
+                                                            std::uint32_t& checksum) noexcept {
+  std::uint32_t sum = checksum;  // kept in a register: `checksum` might alias the output
+  for (std::size_t k = 0; k < n; ++k) {
+    if (k + 16 < n) __builtin_prefetch(blocks + k + 16);  // the blocks stream in from memory
+    out = encode_shuffle(blocks[k], out, sum);
+  }
+  checksum = sum;
+  return out;
+}
+
+INTSET_SHUFFLE_FUNCTION std::size_t decode_records_ssse3(const unsigned char*& in, const unsigned char* end,
+                                                         tblock* blocks, std::size_t max,
+                                                         decode_progress& progress) noexcept {
+  std::size_t k = 0;
+  std::int32_t last_key = progress.last_key;
+  bool has_last = progress.has_last;
+  std::uint32_t checksum = progress.checksum;
+  const unsigned char* at = in;
+  for (; k < max && end - at >= 8; ++k) {
+    const auto key = static_cast<std::int32_t>(get_u32(at));
+    const std::uint32_t mask = get_u32(at + 4);
+    const int stored = _mm_popcnt_u32(mask);
+    if (end - at < 8 + stored || (has_last && last_key >= key)) break;
+    blocks[k].key = key;
+    checksum += decode_shuffle(mask, at + 8, blocks[k]);
+    last_key = key;
+    has_last = true;
+    at += 8 + stored;
+  }
+  in = at;
+  progress = {last_key, has_last, checksum};
+  return k;
+}
+
+}  // namespace intset::detail::x86
+
+#endif  // INTSET_X86_KERNELS
