@@ -13,6 +13,10 @@
 #include "intset/detail/byte_order.h"
 #include "intset/tnumbrelle.h"
 
+#if defined(__SSE2__)
+#include "intset/x86/map_contained.h"
+#endif
+
 namespace intset::detail {
 
 // A value's block key is the value shifted right arithmetically by 8; its bit is its low 8 bits.
@@ -79,8 +83,12 @@ std::int64_t count_members(const tblock* blocks, std::int32_t n) noexcept;
 std::int64_t count_members_portable(const tblock* blocks, std::int32_t n) noexcept;
 
 // Whether every member bit of `a` is also set in `b`. Byte order does not matter for this test, so the
-// maps are compared as they lie in memory.
+// maps are compared as they lie in memory. SSE2 is part of every x86-64 processor, so its build is chosen
+// when the library is compiled.
 inline bool map_contained(const tblock& a, const tblock& b) noexcept {
+#if defined(__SSE2__)
+  return x86::map_contained_sse2(a, b);
+#endif
   std::uint64_t outside = 0;
   for (int w = 0; w < 4; ++w) {
     std::uint64_t x, y;
