@@ -15,11 +15,11 @@ ETooManyMembers::ETooManyMembers() : Exception(messages::too_many_members) {}
 
 ENumbrelle::ENumbrelle() : Exception(messages::crc_error) {}
 
-EFOpenError::EFOpenError(const std::string& file_name, const std::string& reason)
-    : Exception(messages::format_message(messages::cannot_open_file, {file_name, reason})) {}
+EFOpenError::EFOpenError(const std::string& file_name, const std::string& reason, std::error_code code)
+    : Exception(messages::format_message(messages::cannot_open_file, {file_name, reason})), code_(code) {}
 
-EFCreateError::EFCreateError(const std::string& file_name, const std::string& reason)
-    : Exception(messages::format_message(messages::cannot_create_file, {file_name, reason})) {}
+EFCreateError::EFCreateError(const std::string& file_name, const std::string& reason, std::error_code code)
+    : Exception(messages::format_message(messages::cannot_create_file, {file_name, reason})), code_(code) {}
 
 EUnorderedBlocks::EUnorderedBlocks() : Exception(messages::unordered_blocks) {}
 

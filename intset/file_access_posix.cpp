@@ -26,6 +26,14 @@ namespace fs = std::filesystem;
 
 std::string system_text(int error) { return std::system_category().message(error); }
 
+// The errors of a file that cannot be opened or created: the system's text and its error code.
+[[noreturn]] void cannot_open(const std::string& shown, int error) {
+  throw EFOpenError(shown, system_text(error), std::error_code(error, std::generic_category()));
+}
+[[noreturn]] void cannot_create(const std::string& shown, int error) {
+  throw EFCreateError(shown, system_text(error), std::error_code(error, std::generic_category()));
+}
+
 // The name shown in messages: the file name made absolute against the working folder.
 std::string shown_name(const fs::path& file_name) {
   std::error_code ec;
@@ -115,19 +123,19 @@ struct save_target {
 save_target resolve_target(const fs::path& file_name, const std::string& shown) {
   save_target target{file_name};
   for (int hops = 0;; ++hops) {
-    if (target.path.filename().empty()) throw EFCreateError(shown, system_text(EISDIR));
+    if (target.path.filename().empty()) cannot_create(shown, EISDIR);
     if (::lstat(target.path.c_str(), &target.status) != 0) {
       if (errno == ENOENT) return target;  // a new file (or a missing folder, noticed on creating it)
-      throw EFCreateError(shown, system_text(errno));
+      cannot_create(shown, errno);
     }
     if (!S_ISLNK(target.status.st_mode)) {
       target.exists = true;
       return target;
     }
-    if (hops == 40) throw EFCreateError(shown, system_text(ELOOP));
+    if (hops == 40) cannot_create(shown, ELOOP);
     std::error_code ec;
     const fs::path link = fs::read_symlink(target.path, ec);
-    if (ec) throw EFCreateError(shown, system_text(ec.value()));
+    if (ec) cannot_create(shown, ec.value());
     target.path = link.is_absolute() ? link : target.path.parent_path() / link;
   }
 }
@@ -150,7 +158,7 @@ class temporary_file {
         fd_ = fd;
         return;
       }
-      if (errno != EEXIST || attempt == 100) throw EFCreateError(shown, system_text(errno));
+      if (errno != EEXIST || attempt == 100) cannot_create(shown, errno);
     }
   }
   ~temporary_file() {
@@ -199,19 +207,19 @@ void write_through(int fd, const std::function<void(std::ostream&)>& write) {
 // Anything else that exists under the name (a device, a pipe) is opened and written in place.
 void write_file(const fs::path& file_name, const std::function<void(std::ostream&)>& write) {
   const std::string shown = shown_name(file_name);
-  if (file_name.empty()) throw EFCreateError(shown, system_text(ENOENT));
+  if (file_name.empty()) cannot_create(shown, ENOENT);
   save_target target = resolve_target(file_name, shown);
 
   if (target.exists && S_ISREG(target.status.st_mode)) {
     // The old file must be writable by us, as overwriting it in place would need; its mode is kept.
     file_descriptor probe(::open(target.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    if (probe.get() < 0) throw EFCreateError(shown, system_text(errno));
-    if (::fstat(probe.get(), &target.status) != 0) throw EFCreateError(shown, system_text(errno));
+    if (probe.get() < 0) cannot_create(shown, errno);
+    if (::fstat(probe.get(), &target.status) != 0) cannot_create(shown, errno);
   }
   if (target.exists && !S_ISREG(target.status.st_mode)) {
     file_descriptor file(
         ::open(target.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
-    if (file.get() < 0) throw EFCreateError(shown, system_text(errno));
+    if (file.get() < 0) cannot_create(shown, errno);
     write_through(file.get(), write);
     if (!file.close()) throw EWriteError();
     return;
@@ -224,12 +232,12 @@ void write_file(const fs::path& file_name, const std::function<void(std::ostream
     // the permission bits are set afterwards, as a change of owner may clear some of them.
     if (::fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
     }
-    if (::fchmod(temp.fd(), old.st_mode & 07777) != 0) throw EFCreateError(shown, system_text(errno));
+    if (::fchmod(temp.fd(), old.st_mode & 07777) != 0) cannot_create(shown, errno);
   }
   write_through(temp.fd(), write);
   if (::fsync(temp.fd()) != 0) throw EWriteError();
   if (!temp.close()) throw EWriteError();
-  if (::rename(temp.path().c_str(), target.path.c_str()) != 0) throw EFCreateError(shown, system_text(errno));
+  if (::rename(temp.path().c_str(), target.path.c_str()) != 0) cannot_create(shown, errno);
   temp.keep();
   sync_folder(target.path);
 }
@@ -238,11 +246,11 @@ void read_file(const fs::path& file_name, const std::function<void(std::istream&
   file_descriptor file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (file.get() < 0) {
     const int error = errno;  // before building the name, which may touch errno
-    throw EFOpenError(shown_name(file_name), system_text(error));
+    cannot_open(shown_name(file_name), error);
   }
   struct stat status {};
   if (::fstat(file.get(), &status) == 0 && S_ISDIR(status.st_mode)) {
-    throw EFOpenError(shown_name(file_name), system_text(EISDIR));
+    cannot_open(shown_name(file_name), EISDIR);
   }
   descriptor_buffer buffer(file.get());
   std::istream in(&buffer);

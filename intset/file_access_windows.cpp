@@ -69,6 +69,16 @@ std::string system_text(DWORD code) {
   return utf8(message);
 }
 
+// The errors of a file that cannot be opened or created: the system's text and its error code.
+[[noreturn]] void cannot_open(const std::string& shown, DWORD error) {
+  throw EFOpenError(shown, system_text(error),
+                    std::error_code(static_cast<int>(error), std::system_category()));
+}
+[[noreturn]] void cannot_create(const std::string& shown, DWORD error) {
+  throw EFCreateError(shown, system_text(error),
+                      std::error_code(static_cast<int>(error), std::system_category()));
+}
+
 // The name shown in messages: the file name made absolute against the working folder.
 std::string shown_name(const fs::path& file_name) {
   std::error_code ec;
@@ -196,7 +206,7 @@ class temporary_file {
         return;
       }
       const DWORD error = ::GetLastError();
-      if (error != ERROR_FILE_EXISTS || attempt == 100) throw EFCreateError(shown, system_text(error));
+      if (error != ERROR_FILE_EXISTS || attempt == 100) cannot_create(shown, error);
     }
   }
   ~temporary_file() {
@@ -232,7 +242,7 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN
 // Anything else that exists under the name (a device, a pipe) is opened and written in place.
 void write_file(const fs::path& file_name, const std::function<void(std::ostream&)>& write) {
   const std::string shown = shown_name(file_name);
-  if (file_name.empty()) throw EFCreateError(shown, system_text(ERROR_PATH_NOT_FOUND));
+  if (file_name.empty()) cannot_create(shown, ERROR_PATH_NOT_FOUND);
 
   // What exists under the name is opened for writing, which checks the access that replacing it needs,
   // refuses folders, and tells files from devices and pipes.
@@ -246,19 +256,17 @@ void write_file(const fs::path& file_name, const std::function<void(std::ostream
     if (!existing.valid()) {
       const DWORD error = ::GetLastError();
       // A missing folder is noticed on creating the temporary file, with the system's own code.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        throw EFCreateError(shown, system_text(error));
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) cannot_create(shown, error);
     } else if (::GetFileType(existing.get()) != FILE_TYPE_DISK) {
       write_through(existing.get(), write);
       if (!existing.close()) throw EWriteError();
       return;
     } else {
       BY_HANDLE_FILE_INFORMATION information{};
-      if (!::GetFileInformationByHandle(existing.get(), &information))
-        throw EFCreateError(shown, system_text(::GetLastError()));
+      if (!::GetFileInformationByHandle(existing.get(), &information)) cannot_create(shown, ::GetLastError());
       // Opening a read-only file for writing fails on Windows itself; some emulations let it through.
       if (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
-        throw EFCreateError(shown, system_text(ERROR_ACCESS_DENIED));
+        cannot_create(shown, ERROR_ACCESS_DENIED);
       attributes = information.dwFileAttributes & kKeptAttributes;
       target = final_path(existing.get(), file_name);
       exists = true;
@@ -270,9 +278,9 @@ void write_file(const fs::path& file_name, const std::function<void(std::ostream
   if (!::FlushFileBuffers(temp.handle())) throw EWriteError();
   if (!temp.close()) throw EWriteError();
   if (exists && attributes != 0 && !::SetFileAttributesW(temp.path().c_str(), attributes))
-    throw EFCreateError(shown, system_text(::GetLastError()));
+    cannot_create(shown, ::GetLastError());
   if (!::MoveFileExW(temp.path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    throw EFCreateError(shown, system_text(::GetLastError()));
+    cannot_create(shown, ::GetLastError());
   temp.keep();
 }
 
@@ -281,12 +289,12 @@ void read_file(const fs::path& file_name, const std::function<void(std::istream&
                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {
     const DWORD error = ::GetLastError();  // before building the name, which may change it
-    throw EFOpenError(shown_name(file_name), system_text(error));
+    cannot_open(shown_name(file_name), error);
   }
   BY_HANDLE_FILE_INFORMATION information{};
   if (::GetFileInformationByHandle(file.get(), &information) &&
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw EFOpenError(shown_name(file_name), system_text(ERROR_ACCESS_DENIED));
+    cannot_open(shown_name(file_name), ERROR_ACCESS_DENIED);
   }
   handle_buffer buffer(file.get());
   std::istream in(&buffer);

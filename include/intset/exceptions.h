@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <system_error>
 
 namespace intset {
 
@@ -40,15 +41,25 @@ class ENumbrelle : public Exception {
 };
 
 // A file cannot be opened for reading: Cannot open file "<absolute name>". <system's text for the error>
+// code() is the system's error code (compare it with std::errc values), or empty where there was none.
 class EFOpenError : public Exception {
  public:
-  EFOpenError(const std::string& file_name, const std::string& reason);
+  EFOpenError(const std::string& file_name, const std::string& reason, std::error_code code = {});
+  const std::error_code& code() const noexcept { return code_; }
+
+ private:
+  std::error_code code_;
 };
 
 // A file cannot be created or written: Cannot create file "<absolute name>". <system's text for the error>
+// code() as for EFOpenError.
 class EFCreateError : public Exception {
  public:
-  EFCreateError(const std::string& file_name, const std::string& reason);
+  EFCreateError(const std::string& file_name, const std::string& reason, std::error_code code = {});
+  const std::error_code& code() const noexcept { return code_; }
+
+ private:
+  std::error_code code_;
 };
 
 // A set loaded from a damaged old-form file holds blocks out of key order; saving it would make a file that
