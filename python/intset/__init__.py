@@ -1,0 +1,15 @@
+"""Sets of 32-bit signed integers, held in memory proportional to the occupied 256-value blocks.
+
+IntSet is mutable and FrozenIntSet hashable; both behave as Python's set and frozenset do where those have
+the same operation, and add ranges, order statistics, counting without building, numpy arrays in and out,
+and the "nbl" and "roaring" bytes and files. See _intset.pyi for every operation.
+"""
+
+from collections.abc import MutableSet, Set
+
+from ._intset import FormatError, FrozenIntSet, IntSet
+
+__all__ = ["FormatError", "FrozenIntSet", "IntSet"]
+
+MutableSet.register(IntSet)
+Set.register(FrozenIntSet)

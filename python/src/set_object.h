@@ -1,0 +1,167 @@
+// The Python objects IntSet and FrozenIntSet: a tnumbrelle inside a Python object, and the rule by which
+// threads share one.
+//
+// Threads. A set's members change only while the changing thread holds the GIL, and only after every
+// operation that reads the set without the GIL has finished: each object counts such readers. A reader
+// increments the count while it holds the GIL, releases the GIL, reads, takes the GIL back and decrements the
+// count. A change first calls wait_for_readers(), which (holding the GIL) looks at the count and, while it is
+// not zero, releases the GIL, waits for it to reach zero, takes the GIL back and looks again; then it changes
+// the set without releasing the GIL in between, so no new reader can start. While a change waits, new
+// readers of the set keep the GIL, so that a stream of readers cannot hold the change off for ever.
+// Nothing waits for the GIL while
+// registered as a reader of a set it is about to change, and nothing waits for readers while holding the GIL.
+// Between registering and unregistering, a reader runs no Python code: it allocates no Python object (which
+// could run a finalizer that changes the set, and so wait for itself).
+#ifndef NUMBRELLE_PYTHON_SET_OBJECT_H_
+#define NUMBRELLE_PYTHON_SET_OBJECT_H_
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <span>
+#include <vector>
+
+#include "intset/tnumbrelle.h"
+
+namespace pyintset {
+
+struct SetObject {
+  PyObject_HEAD
+      // The set, constructed in place by tp_new (kept as raw storage so that the object stays standard
+      // layout).
+      alignas(intset::tnumbrelle) unsigned char storage[sizeof(intset::tnumbrelle)];
+  std::uint64_t version;     // bumped by every change; iterators compare it at each step
+  Py_ssize_t length;         // the member count, or -1 when not known
+  Py_hash_t hash;            // FrozenIntSet: -1 until first asked for
+  std::atomic<int> readers;  // operations reading the set with the GIL released
+  int waiting_changes;       // changes waiting for those readers (read and written under the GIL)
+  PyObject* weakrefs;
+
+  intset::tnumbrelle& set() noexcept { return *std::launder(reinterpret_cast<intset::tnumbrelle*>(storage)); }
+};
+
+extern PyTypeObject* IntSetType;
+extern PyTypeObject* FrozenIntSetType;
+
+inline bool is_set(PyObject* o) noexcept {
+  return Py_IS_TYPE(o, IntSetType) || Py_IS_TYPE(o, FrozenIntSetType);
+}
+inline bool is_frozen(PyObject* o) noexcept { return Py_IS_TYPE(o, FrozenIntSetType); }
+inline SetObject* as_set(PyObject* o) noexcept { return reinterpret_cast<SetObject*>(o); }
+// "IntSet" or "FrozenIntSet", for messages.
+inline const char* type_name(const void* s) noexcept {
+  return Py_IS_TYPE(static_cast<const PyObject*>(s), FrozenIntSetType) ? "FrozenIntSet" : "IntSet";
+}
+
+// Raised by this module's C++ code when the Python error indicator is already set.
+struct python_error {};
+
+// Sets the Python error indicator and throws python_error.
+[[noreturn]] void raise(PyObject* type, const char* format, ...);
+// Throws python_error when the error indicator is set.
+void throw_if_error();
+
+// A new object of `type` (IntSet or FrozenIntSet) holding `set`, which is moved in. Throws python_error.
+PyObject* new_set(PyTypeObject* type, intset::tnumbrelle&& set);
+
+// --- The rule for threads (see above) -----------------------------------------------------------------
+
+// Call holding the GIL before changing a set; then change it without releasing the GIL, and call changed().
+void wait_for_readers(SetObject* s);
+// Records a change: iterators over the set stop, and the cached count is dropped.
+inline void changed(SetObject* s) noexcept {
+  ++s->version;
+  s->length = -1;
+}
+
+// The size above which an operation releases the GIL, in blocks of the sets it reads (buffers and bytes
+// count 32 elements or bytes as one block). Changed only by tests, to run every operation without the GIL.
+extern std::int64_t gil_release_blocks;
+
+// Registers as a reader of the given sets and releases the GIL for `work` when the sets (plus
+// `extra_blocks`) are big enough; otherwise runs `work` holding the GIL. `work` must touch no Python
+// object. The GIL is held again and the readers are unregistered when this returns or throws.
+class Readers {
+ public:
+  explicit Readers(std::int64_t extra_blocks = 0) : blocks_(extra_blocks) {}
+  Readers(const Readers&) = delete;
+  Readers& operator=(const Readers&) = delete;
+  void add(SetObject* s) {
+    sets_.push_back(s);
+    blocks_ += static_cast<std::int64_t>(s->set().blocks().size());
+  }
+  // Whether run() releases the GIL: for big sets, unless a change waits for one of them.
+  bool heavy() const noexcept {
+    if (blocks_ < gil_release_blocks) return false;
+    for (const SetObject* s : sets_)
+      if (s->waiting_changes != 0) return false;
+    return true;
+  }
+
+  template <class Work>
+  void run(Work&& work) {
+    if (!heavy()) {
+      work();
+      return;
+    }
+    for (SetObject* s : sets_) s->readers.fetch_add(1, std::memory_order_relaxed);
+    Registration registration{sets_};
+    PyThreadState* state = PyEval_SaveThread();
+    struct Restore {
+      PyThreadState* state;
+      ~Restore() { PyEval_RestoreThread(state); }
+    } restore{state};
+    work();
+  }
+
+ private:
+  struct Registration {
+    std::span<SetObject* const> sets;
+    ~Registration() {
+      for (SetObject* s : sets)
+        if (s->readers.fetch_sub(1, std::memory_order_release) == 1) s->readers.notify_all();
+    }
+  };
+  std::vector<SetObject*> sets_;
+  std::int64_t blocks_;
+};
+
+// --- Reading members ------------------------------------------------------------------------------------
+
+// The member count, from the cache or counted (and cached).
+Py_ssize_t length_of(SetObject* s);
+// The member count of any set; counted without the 2^31 - 1 limit of tnumbrelle::count().
+std::int64_t member_count(const intset::tnumbrelle& set);
+
+// Word w (0..3) of a block's map: bit b is member key * 256 + 64w + b, on every host.
+inline std::uint64_t map_word(const intset::tblock& block, unsigned w) noexcept {
+  std::uint64_t word = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&word, block.bits + 8 * w, sizeof word);
+  } else {
+    for (unsigned i = 8; i-- > 0;) word = word << 8 | block.bits[8 * w + i];
+  }
+  return word;
+}
+// The value of bit 0 of a block.
+inline std::int32_t block_base(const intset::tblock& block) noexcept {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(block.key) << 8);
+}
+// Writes the members of the blocks, ascending within each block, to `out`; returns the number written.
+std::size_t write_members(std::span<const intset::tblock> blocks, std::int32_t* out) noexcept;
+
+// The set of `values` (in any order, repeats allowed), with the members include_array() would give.
+intset::tnumbrelle set_of_values(std::span<const std::int32_t> values);
+
+// A set loaded from bytes may keep blocks with empty maps, and one from a legacy file keys that do not
+// rise; this makes it an ordinary set of the same members, so that equality, order and saving hold.
+void normalize(intset::tnumbrelle& set);
+
+}  // namespace pyintset
+
+#endif  // NUMBRELLE_PYTHON_SET_OBJECT_H_

@@ -1,0 +1,205 @@
+"""IntSet and FrozenIntSet against Python's set and frozenset, on random members from both ends of the range."""
+
+import collections.abc
+import operator
+
+import pytest
+from conftest import HIGHEST, LOWEST, random_values
+
+from intset import FrozenIntSet, IntSet
+
+OUTSIDE = [LOWEST - 1, HIGHEST + 1, 2**64, "a", 1.5, None]
+
+
+def pair(rng, n=300):
+    a = random_values(rng, n)
+    return a, random_values(rng, n // 2) + a[: n // 3]
+
+
+@pytest.mark.parametrize("kind, reference", [(IntSet, set), (FrozenIntSet, frozenset)])
+def test_queries_and_combinations_agree_with_python(rng, kind, reference):
+    for _ in range(20):
+        a_values, b_values = pair(rng)
+        a, b, pa, pb = kind(a_values), kind(b_values), reference(a_values), reference(b_values)
+        assert list(a) == sorted(pa) and list(reversed(a)) == sorted(pa, reverse=True)
+        assert len(a) == len(pa) and bool(a) == bool(pa) and bool(kind()) is False
+        for v in b_values[:50] + OUTSIDE:
+            assert (v in a) == (v in pa)
+        for op in (operator.or_, operator.and_, operator.sub, operator.xor):
+            result = op(a, b)
+            assert type(result) is kind and result == op(pa, pb)
+        mixed = b_values[:40] + OUTSIDE[:3]  # lookups skip what cannot be a member
+        assert a.union(b, b_values[:5], range(-3, 3)) == pa.union(pb, b_values[:5], range(-3, 3))
+        assert a.intersection(b, mixed) == pa.intersection(pb, mixed) and a.intersection() == pa
+        assert a.difference(mixed, b) == pa.difference(mixed, pb)
+        assert a.symmetric_difference(b_values) == pa.symmetric_difference(b_values)
+        assert a.intersection_len(b) == len(pa & pb) and a.union_len(b_values) == len(pa | pb)
+        assert a.difference_len(mixed) == len(pa - set(mixed))
+        assert a.symmetric_difference_len(b) == len(pa ^ pb)
+        for other in (b, b_values, pa & pb, mixed, [], pa | {"x"}):
+            assert a.isdisjoint(other) == pa.isdisjoint(other)
+            assert a.issubset(other) == pa.issubset(other)
+            assert a.issuperset(other) == pa.issuperset(other)
+
+
+def test_comparisons_take_any_abc_set(rng):
+    class Members(collections.abc.Set):  # a Set that is neither set nor frozenset
+        def __init__(self, values):
+            self.values = set(values)
+
+        def __contains__(self, v):
+            return v in self.values
+
+        def __iter__(self):
+            return iter(self.values)
+
+        def __len__(self):
+            return len(self.values)
+
+    a_values, b_values = pair(rng)
+    pa = set(a_values)
+    for other in (pa, pa | {HIGHEST + 1}, pa | {"x"}, pa - {a_values[0]}, set(b_values), frozenset(),
+                  Members(a_values), Members(b_values), FrozenIntSet(a_values)):
+        for op in (operator.eq, operator.ne, operator.le, operator.lt, operator.ge, operator.gt):
+            assert op(IntSet(a_values), other) == op(pa, set(other)), (op, other)
+            assert op(other, FrozenIntSet(a_values)) == op(set(other), pa), (op, other)
+    assert IntSet([1]) != [1]
+    with pytest.raises(TypeError):
+        IntSet([1]) <= [1]
+    with pytest.raises(TypeError):
+        IntSet([1]) | {1}
+
+
+def test_changes_agree_with_python(rng):
+    for _ in range(20):
+        a_values, b_values = pair(rng)
+        s, ps = IntSet(a_values), set(a_values)
+        s.update(b_values[:10], range(5, 9))
+        ps.update(b_values[:10], range(5, 9))
+        s |= FrozenIntSet(b_values[10:20])
+        ps |= set(b_values[10:20])
+        s.symmetric_difference_update(b_values[20:60])
+        ps.symmetric_difference_update(b_values[20:60])
+        s.difference_update(b_values[60:80], OUTSIDE[:2])
+        ps.difference_update(b_values[60:80])
+        s ^= IntSet(b_values[80:90])
+        ps ^= set(b_values[80:90])
+        for v in b_values[:30] + OUTSIDE:
+            s.discard(v)
+            ps.discard(v)
+        assert s == ps
+        s.intersection_update(a_values + b_values[:100] + OUTSIDE, a_values[: len(a_values) // 2] + b_values)
+        ps.intersection_update(a_values + b_values[:100], a_values[: len(a_values) // 2] + b_values)
+        s -= IntSet(b_values[100:110])
+        ps -= set(b_values[100:110])
+        s &= IntSet(a_values + b_values)
+        ps &= set(a_values + b_values)
+        assert s == ps and len(s) == len(ps)
+        while ps:
+            assert s.pop() == min(ps)
+            ps.remove(min(ps))
+        assert not s
+
+
+def test_errors_of_single_values():
+    s = IntSet([5])
+    for v in (LOWEST - 1, HIGHEST + 1, 2**100):
+        with pytest.raises(OverflowError):
+            s.add(v)
+        with pytest.raises(OverflowError):
+            IntSet([1, v])
+    for v in ("a", 1.5, None):
+        with pytest.raises(TypeError):
+            s.add(v)
+    with pytest.raises(KeyError):
+        s.remove(6)
+    with pytest.raises(KeyError):
+        s.remove("a")
+    s.remove(5)
+    with pytest.raises(KeyError):
+        s.pop()
+    with pytest.raises(ValueError):
+        s.min()
+    with pytest.raises(IndexError):
+        FrozenIntSet([1, 2])[2]
+    with pytest.raises(TypeError):
+        hash(s)
+
+
+def test_ranges_and_order_agree_with_python(rng):
+    for _ in range(30):
+        values = random_values(rng, 200)
+        start = rng.choice([LOWEST - 5, LOWEST, rng.choice(values), -3, HIGHEST - 300])
+        stop = rng.choice([start - 1, start, start + rng.randrange(1, 700), HIGHEST, 2**31, 2**31 + 5])
+        s, ps = IntSet(values), set(values)
+        inside = [v for v in ps if start <= v < stop]
+        assert s.count_range(start, stop) == len(inside)
+        assert s.contains_range(start, stop) == (start >= stop or (
+            LOWEST <= start and stop <= 2**31 and len(inside) == stop - start))
+        s.discard_range(start, stop)
+        assert s == ps.difference(inside)
+        lo, hi = max(start, LOWEST), min(stop, 2**31)
+        s.add_range(lo, hi)
+        assert s.contains_range(lo, hi) and len(s) == len(ps) - len(inside) + max(0, hi - lo)
+        ordered = sorted(ps)
+        s = FrozenIntSet(values)
+        assert s.min() == ordered[0] and s.max() == ordered[-1]
+        probe = rng.choice(values) + rng.choice([-1, 0, 1])
+        assert s.rank(probe) == sum(v <= probe for v in ordered)
+        assert s.rank(LOWEST - 1) == 0 and s.rank(2**40) == len(ordered)
+        k = rng.randrange(-len(ordered), len(ordered))
+        assert s[k] == ordered[k]
+        i, j, step = rng.randrange(-20, 20), rng.randrange(-20, 250), rng.choice([1, 2, 3, -1, -4])
+        sliced = s[i:j:step]
+        assert type(sliced) is FrozenIntSet and sliced == set(ordered[i:j:step])
+    with pytest.raises(OverflowError):
+        IntSet().add_range(-5, 2**31 + 1)
+    whole = IntSet()
+    whole.add_range(HIGHEST - 2, 2**31)
+    assert list(whole) == [HIGHEST - 2, HIGHEST - 1, HIGHEST]
+
+
+def test_hash_is_frozensets(rng):
+    cases = [[], [-1], [-2], [-1, -2], [0], [LOWEST, HIGHEST], list(range(-3, 300))]
+    cases += [random_values(rng, n) for n in (1, 5, 100, 5000)]
+    for values in cases:
+        f = FrozenIntSet(values)
+        assert hash(f) == hash(frozenset(values)) and f == frozenset(values)
+        assert {f: 1}[frozenset(values)] == 1
+
+
+def test_repr_is_short():
+    assert repr(IntSet()) == "IntSet()"
+    assert repr(FrozenIntSet([2, -1])) == "FrozenIntSet([-1, 2])"
+    assert eval(repr(IntSet(range(10))), {"IntSet": IntSet}) == IntSet(range(10))
+    big = repr(IntSet(range(1_000_000)))
+    assert big == "IntSet(1000000 members: [0, 1, 2, 3, 4, 5, ..., 999999])"
+    assert len(repr(FrozenIntSet(range(LOWEST, LOWEST + 2**20, 2**10)) | FrozenIntSet([HIGHEST]))) <= 200
+
+
+def test_registered_as_the_abstract_sets():
+    assert isinstance(IntSet(), collections.abc.MutableSet)
+    assert not isinstance(IntSet(), collections.abc.Hashable)
+    assert isinstance(FrozenIntSet(), collections.abc.Set)
+    assert isinstance(FrozenIntSet(), collections.abc.Hashable)
+    assert not isinstance(FrozenIntSet(), collections.abc.MutableSet)
+
+
+def test_changing_a_set_stops_its_iterators():
+    s = IntSet(range(1000))
+    for done, v in enumerate(s):
+        s.add(v)  # already a member: no change
+        if done == 300:
+            break
+    it, back = iter(s), reversed(s)
+    assert next(it) == 0 and next(back) == 999
+    s.discard(5000)  # not a member: no change
+    assert next(it) == 1
+    s.add(5000)
+    with pytest.raises(RuntimeError):
+        next(it)
+    with pytest.raises(RuntimeError):
+        next(back)
+    with pytest.raises(RuntimeError):
+        for v in s:
+            s.discard(v)
