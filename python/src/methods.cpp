@@ -174,7 +174,7 @@ py::object to_numpy(AnySet self) {
 py::object to_array(AnySet self) {
   const py::object array = py::module_::import("array").attr("array");
   return filled(self.s, [&](Py_ssize_t n) {
-    py::object out = array("i", py::bytes(std::string(static_cast<std::size_t>(n) * 4, '\0')));
+    py::object out = array("i", py::make_tuple(0)) * py::int_(n);
     if (out.attr("itemsize").cast<int>() != 4)
       raise(PyExc_SystemError, "array('i') does not hold 32-bit items");
     return out;

@@ -22,7 +22,7 @@ PyObject* abc_set = nullptr;  // collections.abc.Set
 
 // --- Life cycle -----------------------------------------------------------------------------------------
 
-PyObject* new_from_args(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+PyObject* frozen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
     PyErr_SetString(PyExc_TypeError, "FrozenIntSet() takes no keyword arguments");
     return nullptr;
@@ -39,10 +39,6 @@ PyObject* new_from_args(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     set_error_from_current();
     return nullptr;
   }
-}
-
-PyObject* frozen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return new_from_args(type, args, kwargs);
 }
 
 // IntSet() makes an empty set, which __init__ fills; __init__ on an existing set replaces its members.
@@ -184,11 +180,16 @@ Py_uhash_t frozenset_hash_of(const intset::tnumbrelle& set) {
 Py_hash_t frozen_hash(PyObject* self) {
   SetObject* s = as_set(self);
   if (s->hash == -1) {
-    Py_uhash_t hash = 0;
-    Readers readers;
-    readers.add(s);
-    readers.run([&] { hash = frozenset_hash_of(s->set()); });
-    s->hash = static_cast<Py_hash_t>(hash);
+    try {
+      Py_uhash_t hash = 0;
+      Readers readers;
+      readers.add(s);
+      readers.run([&] { hash = frozenset_hash_of(s->set()); });
+      s->hash = static_cast<Py_hash_t>(hash);
+    } catch (...) {
+      set_error_from_current();
+      return -1;
+    }
   }
   return s->hash;
 }
