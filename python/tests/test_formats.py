@@ -70,9 +70,16 @@ def test_damaged_truncated_or_longer_data_is_a_format_error():
     assert issubclass(FormatError, ValueError) and FormatError.__module__ == "intset"
 
 
-def test_a_block_limit_exceeded_is_a_value_error():
+def test_a_block_limit_exceeded_is_a_value_error(tmp_path):
     data = IntSet(range(0, 256 * 10, 256)).to_bytes("roaring")
     assert len(IntSet.from_bytes(data, "roaring", max_blocks=10)) == 10
+    assert IntSet.from_bytes(IntSet().to_bytes(), max_blocks=0) == set()
+    (tmp_path / "ten.roaring").write_bytes(data)
+    with pytest.raises(ValueError, match="limit of 3"):
+        IntSet.load(tmp_path / "ten.roaring", max_blocks=3)
+    for bad in ({"max_blocks": -1}, {"format": "text"}):
+        with pytest.raises(ValueError):
+            IntSet.from_bytes(data, **bad)
     for fmt in ("nbl", "roaring"):
         with pytest.raises(ValueError, match="more than the limit of 9") as raised:
             IntSet.from_bytes(IntSet(range(0, 2560, 256)).to_bytes(fmt), fmt, max_blocks=9)
