@@ -1,6 +1,8 @@
 """Members in and out without a Python object each: buffers, ranges, numpy arrays, array.array."""
 
 import array
+import subprocess
+import sys
 
 import numpy
 import pytest
@@ -68,3 +70,10 @@ def test_arrays_out(rng):
     packed = s.to_array()
     assert packed.typecode == "i" and packed.tolist() == sorted(set(values))
     assert IntSet().to_numpy().shape == (0,)
+
+
+def test_numpy_is_imported_only_when_asked_for():
+    code = ("import sys, intset\ns = intset.IntSet(range(3)) | intset.FrozenIntSet(b'\\x07')\n"
+            "print('numpy' in sys.modules, s.to_numpy().tolist(), 'numpy' in sys.modules)")
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.stdout.split() == ["False", "[0,", "1,", "2,", "7]", "True"], result.stderr
