@@ -14,8 +14,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Programs carry the compiler's runtime (libstdc++, libgcc, winpthread) instead of needing its DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Programs carry the compiler's runtime (libstdc++, libgcc, winpthread) instead of needing its DLLs. With the
+# library as a DLL they share the runtime's DLLs with it instead: two copies of the C++ runtime would each have
+# their own error categories, and so on (the top-level CMakeLists.txt puts those DLLs beside the programs).
+if(NOT BUILD_SHARED_LIBS)
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+endif()
 
 # Test programs (and GoogleTest's test discovery) run under Wine through run-under-wine.sh, in a Wine
 # prefix of their own inside the build tree.

@@ -69,14 +69,28 @@ std::string system_text(DWORD code) {
   return utf8(message);
 }
 
+// The error code of a Windows error: as std::errc where it is one of those callers tell apart (the C++
+// runtime here does not map Windows codes to them), else the Windows code itself.
+std::error_code error_code_of(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return std::make_error_code(std::errc::no_such_file_or_directory);
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return std::make_error_code(std::errc::permission_denied);
+    default:
+      return {static_cast<int>(error), std::system_category()};
+  }
+}
+
 // The errors of a file that cannot be opened or created: the system's text and its error code.
 [[noreturn]] void cannot_open(const std::string& shown, DWORD error) {
-  throw EFOpenError(shown, system_text(error),
-                    std::error_code(static_cast<int>(error), std::system_category()));
+  throw EFOpenError(shown, system_text(error), error_code_of(error));
 }
 [[noreturn]] void cannot_create(const std::string& shown, DWORD error) {
-  throw EFCreateError(shown, system_text(error),
-                      std::error_code(static_cast<int>(error), std::system_category()));
+  throw EFCreateError(shown, system_text(error), error_code_of(error));
 }
 
 // The name shown in messages: the file name made absolute against the working folder.

@@ -266,6 +266,7 @@ TEST(FileBytes, WriterMatchesAPlainEncoderOnRandomSets) {
   ASSERT_EQ(hex(saved(set)), hex(encode(blocks)));
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 // Every record codec the processor and INTSET_CPU allow writes the records of the plain encoder and reads
 // them back.
 TEST(FileBytes, EveryCodecLevelWritesAndReadsThePlainEncodersRecords) {
@@ -300,6 +301,7 @@ TEST(FileBytes, EveryCodecLevelWritesAndReadsThePlainEncodersRecords) {
     }
   }
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 TEST(FileBytes, ChecksumIsTheSumOfTheStoredBytes) {
   tnumbrelle set;
@@ -464,6 +466,7 @@ TEST(FileDamage, AKeyChangeThatKeepsTheOrderMovesTheMembersBy256s) {
   EXPECT_EQ(loaded.to_array(), (tarrayofinteger{10, 600 + 5 * 256, 700 + 5 * 256, 5000}));
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 TEST(FileDamage, CountsBelowZeroOrAboveABlockPerKeyFailBeforeAnyAllocation) {
   for (const std::int32_t count : {-1, kMin, (1 << 24) + 1, kMax}) {
     std::string current = "NBL1";
@@ -502,6 +505,7 @@ TEST(FileDamage, TwelveBytesClaimingTheLargestCountFailWithoutAllocating) {
     expect_cleared(set);
   }
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 TEST(FileDamage, MemoryFollowsTheBlocksThatArriveNotTheStoredCount) {
   // A stored count far above the blocks that follow: `real` records (key k, mask 1, byte 1), then the end.
@@ -534,6 +538,7 @@ TEST(FileDamage, MemoryFollowsTheBlocksThatArriveNotTheStoredCount) {
   }
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 TEST(FileLimit, ACountAboveTheLimitIsRefusedBeforeAnyAllocation) {
   std::vector<tblock> blocks;
   for (std::int32_t k = 0; k < 5; ++k) blocks.push_back(make_block(k * 3, {{k, 1}}));
@@ -571,6 +576,7 @@ TEST(FileDamage, AllocationFailureWhileLoadingLeavesTheSetEmpty) {
     expect_cleared(set);
   }
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 TEST(FileDamage, AnErrorRaisedByTheStreamPassesThroughAndEmptiesTheSet) {
   const std::string file = saved(*make_set({1, 300, 90000}));

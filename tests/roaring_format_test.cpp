@@ -152,6 +152,7 @@ TEST(RoaringFormat, RoundTripsRandomSetsAndLeavesTheStreamAfterTheBitmap) {
   }
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 // Every writer and bitset reader the processor and INTSET_CPU allow gives what the portable one gives.
 TEST(RoaringFormat, EveryInstructionLevelWritesAndReadsTheSame) {
   using intset::detail::kernels_for;
@@ -183,6 +184,7 @@ TEST(RoaringFormat, EveryInstructionLevelWritesAndReadsTheSame) {
     }
   }
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 #ifdef NUMBRELLE_HAVE_CROARING
 std::vector<std::uint32_t> stored_values(const std::set<std::int32_t>& members) {
@@ -270,6 +272,7 @@ TEST(RoaringFormat, RefusesEachKindOfDamageAndLeavesTheSetEmpty) {
   }
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 // 65536 run containers of one run over the whole chunk: 0.9 MB that would make 2^24 blocks (604 MB) are
 // refused from their heads, before any block memory is taken; a container whose runs make more blocks than
 // its values show is refused as it arrives; a limit the bitmap meets loads it.
@@ -305,6 +308,7 @@ TEST(RoaringFormat, ABlockLimitRefusesBeforeTheBlocksTakeMemory) {
   intset::load_roaring_from_stream(set, in, 256);
   EXPECT_EQ(set.blocks().size(), 256u);
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 TEST(RoaringFormat, RefusesEveryTruncationOfAValidBitmap) {
   std::mt19937 rng(7);

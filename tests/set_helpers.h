@@ -11,8 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "intset/allocation.h"
 #include "intset/tnumbrelle.h"
+
+// The tests that reach into the library's internals (its allocation hook, its processor-specific kernels) are
+// built where the library is linked whole, as a static library; against the shared library, which exports
+// its public interface only, the others are.
+#ifndef NUMBRELLE_TESTS_REACH_INTERNALS
+#define NUMBRELLE_TESTS_REACH_INTERNALS 1
+#endif
+#if NUMBRELLE_TESTS_REACH_INTERNALS
+#include "intset/allocation.h"
+#endif
 
 namespace testing_helpers {
 
@@ -55,12 +64,14 @@ inline bool same_layout(const tnumbrelle& a, const tnumbrelle& b) {
          std::memcmp(a.blocks().data(), b.blocks().data(), a.blocks().size_bytes()) == 0;
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 // Makes every block-buffer allocation after the next `successes` fail, for the life of the object.
 class FailingAllocations {
  public:
   explicit FailingAllocations(long successes) { intset::detail::allocations_before_failure = successes; }
   ~FailingAllocations() { intset::detail::allocations_before_failure = -1; }
 };
+#endif
 
 inline std::vector<std::int32_t> as_vector(const std::set<std::int32_t>& s) { return {s.begin(), s.end()}; }
 

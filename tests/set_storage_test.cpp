@@ -276,6 +276,7 @@ TEST(IncludeArray, ReachesTheCapacityOfTheOneByOneLoop) {
   EXPECT_TRUE(same_layout(bulk, loop));
 }
 
+#if NUMBRELLE_TESTS_REACH_INTERNALS
 TEST(OutOfMemory, IncludeLeavesTheSetUnchanged) {
   tnumbrelle set;
   for (std::int32_t b = 0; b < 32; ++b) set.include(b * 256);
@@ -397,5 +398,6 @@ TEST(OutOfMemory, FailedTrimAfterExcludeRangeOnUnorderedKeysKeepsTheResult) {
   ASSERT_EQ(unordered.blocks().size(), expected.blocks().size());
   EXPECT_EQ(keys_of(unordered), keys_of(expected));
 }
+#endif  // NUMBRELLE_TESTS_REACH_INTERNALS
 
 }  // namespace

@@ -8,10 +8,12 @@
 #include <string>
 #include <system_error>
 
+#include "intset/export.h"
+
 namespace intset {
 
 // Base of every error the library (and the demo built on it) raises.
-class Exception : public std::exception {
+class INTSET_EXPORT Exception : public std::exception {
  public:
   explicit Exception(std::string message);
   const std::string& message() const noexcept { return message_; }
@@ -22,27 +24,28 @@ class Exception : public std::exception {
 };
 
 // Memory for a block buffer or a result array could not be obtained: "Out of memory".
-class EOutOfMemory : public Exception {
+class INTSET_EXPORT EOutOfMemory : public Exception {
  public:
   EOutOfMemory();
 };
 
 // count() or to_array() on a set with more than 2147483647 members, which a 32-bit count cannot hold.
-class ETooManyMembers : public Exception {
+class INTSET_EXPORT ETooManyMembers : public Exception {
  public:
   ETooManyMembers();
 };
 
 // A set file or stream is damaged: keys out of order or outside [-8388608, 8388607], a checksum mismatch,
 // or a block count that no set can have: "CRC error".
-class ENumbrelle : public Exception {
+class INTSET_EXPORT ENumbrelle : public Exception {
  public:
   ENumbrelle();
 };
 
 // A file cannot be opened for reading: Cannot open file "<absolute name>". <system's text for the error>
-// code() is the system's error code (compare it with std::errc values), or empty where there was none.
-class EFOpenError : public Exception {
+// code() is the system's error code, equal to std::errc::no_such_file_or_directory or permission_denied
+// where one of those is the cause on every system, and empty where there was no system error.
+class INTSET_EXPORT EFOpenError : public Exception {
  public:
   EFOpenError(const std::string& file_name, const std::string& reason, std::error_code code = {});
   const std::error_code& code() const noexcept { return code_; }
@@ -53,7 +56,7 @@ class EFOpenError : public Exception {
 
 // A file cannot be created or written: Cannot create file "<absolute name>". <system's text for the error>
 // code() as for EFOpenError.
-class EFCreateError : public Exception {
+class INTSET_EXPORT EFCreateError : public Exception {
  public:
   EFCreateError(const std::string& file_name, const std::string& reason, std::error_code code = {});
   const std::error_code& code() const noexcept { return code_; }
@@ -64,7 +67,7 @@ class EFCreateError : public Exception {
 
 // A set loaded from a damaged old-form file holds blocks out of key order; saving it would make a file that
 // cannot be read back: "The set's blocks are out of key order, so it cannot be saved".
-class EUnorderedBlocks : public Exception {
+class INTSET_EXPORT EUnorderedBlocks : public Exception {
  public:
   EUnorderedBlocks();
 };
@@ -72,7 +75,7 @@ class EUnorderedBlocks : public Exception {
 // A reader given a block limit met an input that would make more blocks than the limit allows: "The input
 // would need at least <needed> blocks, more than the limit of <limit>". Raised before the blocks are
 // allocated.
-class ETooManyBlocks : public Exception {
+class INTSET_EXPORT ETooManyBlocks : public Exception {
  public:
   ETooManyBlocks(std::int64_t needed, std::int64_t limit);
   std::int64_t needed() const noexcept { return needed_; }  // at least this many blocks
@@ -83,13 +86,13 @@ class ETooManyBlocks : public Exception {
 };
 
 // A stream ended before the set's data did, or failed while being read: "Stream read error".
-class EReadError : public Exception {
+class INTSET_EXPORT EReadError : public Exception {
  public:
   EReadError();
 };
 
 // A stream refused some of the set's bytes (a full disk, a failed device): "Stream write error".
-class EWriteError : public Exception {
+class INTSET_EXPORT EWriteError : public Exception {
  public:
   EWriteError();
 };

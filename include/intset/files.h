@@ -10,20 +10,23 @@
 #include <ostream>
 
 #include "intset/exceptions.h"
+#include "intset/export.h"
 
 namespace intset {
 
 // Opens the named file for reading, runs `read` on a stream over it, and closes it on every path. Raises
 // EFOpenError (absolute name, the system's text) when it cannot be opened or is a folder; errors raised by
 // `read` pass through.
-void read_file(const std::filesystem::path& file_name, const std::function<void(std::istream&)>& read);
+INTSET_EXPORT void read_file(const std::filesystem::path& file_name,
+                             const std::function<void(std::istream&)>& read);
 
 // Runs `write` on a stream whose bytes become the named file. An existing regular file (or the file its links
 // lead to) is replaced only after `write` returned and the bytes reached the disk, keeping its permission
 // bits; on any failure it stays as it was. Other existing things (devices, pipes) are written in place.
 // Raises EFCreateError when the file or its temporary cannot be created, EWriteError when writing fails;
 // errors raised by `write` pass through.
-void write_file(const std::filesystem::path& file_name, const std::function<void(std::ostream&)>& write);
+INTSET_EXPORT void write_file(const std::filesystem::path& file_name,
+                              const std::function<void(std::ostream&)>& write);
 
 }  // namespace intset
 

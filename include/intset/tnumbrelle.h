@@ -30,6 +30,7 @@
 
 #include "intset/detail/byte_order.h"
 #include "intset/exceptions.h"
+#include "intset/export.h"
 
 namespace intset {
 
@@ -49,7 +50,7 @@ using tarrayofinteger = std::vector<std::int32_t>;
 
 // The block array of a set: `length()` slots that all exist; the set uses only its first `used` ones.
 // Kept in realloc-able storage so that growing a large set stays cheap.
-class tbuffer {
+class INTSET_EXPORT tbuffer {
  public:
   tbuffer() noexcept = default;
   ~tbuffer();
@@ -77,7 +78,7 @@ class tbuffer {
   std::int32_t length_ = 0;
 };
 
-class tnumbrelle {
+class INTSET_EXPORT tnumbrelle {
  public:
   // An empty set with no buffer and no enumeration in progress.
   tnumbrelle();
@@ -189,7 +190,7 @@ class tnumbrelle {
 
   // A forward iterator over the members in ascending order. It never touches the set's enumeration cursor,
   // so it can run beside first()/next(). Any change to the set invalidates it.
-  class const_iterator {
+  class INTSET_EXPORT const_iterator {
    public:
     using iterator_concept = std::forward_iterator_tag;
     using iterator_category = std::input_iterator_tag;  // dereferencing yields a value, not a reference
@@ -274,10 +275,10 @@ class tnumbrelle {
   tnumbrelle& operator-=(const tnumbrelle& b);  // subtract
   tnumbrelle& operator^=(const tnumbrelle& b);  // invert
   // A new set: a copy of `a` combined with `b` by the named operation (the same blocks and capacity).
-  friend tnumbrelle operator&(const tnumbrelle& a, const tnumbrelle& b);
-  friend tnumbrelle operator|(const tnumbrelle& a, const tnumbrelle& b);
-  friend tnumbrelle operator-(const tnumbrelle& a, const tnumbrelle& b);
-  friend tnumbrelle operator^(const tnumbrelle& a, const tnumbrelle& b);
+  friend INTSET_EXPORT tnumbrelle operator&(const tnumbrelle& a, const tnumbrelle& b);
+  friend INTSET_EXPORT tnumbrelle operator|(const tnumbrelle& a, const tnumbrelle& b);
+  friend INTSET_EXPORT tnumbrelle operator-(const tnumbrelle& a, const tnumbrelle& b);
+  friend INTSET_EXPORT tnumbrelle operator^(const tnumbrelle& a, const tnumbrelle& b);
 
   // --- Counting a combination without building it: the count the named operation would leave ---------
 

@@ -1,16 +1,19 @@
 # Configures, builds and runs the consumer project; used by CTest.
 #   -DMODE=install|subdirectory  -DBUILD_TREE=<numbrelle build>  -DSOURCE_TREE=<numbrelle sources>
-#   -DWORK=<scratch folder>  -DCXX=<compiler>  -DCXX_FLAGS=<flags>
+#   -DWORK=<scratch folder>  -DCXX=<compiler>  -DCXX_FLAGS=<flags>  -DSHARED=<BUILD_SHARED_LIBS of the build>
 file(REMOVE_RECURSE ${WORK})
 # Headers of the numbrelle tree outside the library's interface, which the consumer must not reach.
 set(not_public_headers intset/block_ops.h intset/dispatch.h intset/x86/kernels.h app/fnubrel_logic.h tests/set_helpers.h)
 string(REPLACE ";" "," probes "${not_public_headers}")
 set(args -G Ninja -S ${SOURCE_TREE}/tests/consumer -B ${WORK}/build
     -DCMAKE_CXX_COMPILER=${CXX} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}" -DCMAKE_BUILD_TYPE=Release
-    -DNOT_PUBLIC_HEADERS=${probes})
+    -DNOT_PUBLIC_HEADERS=${probes} -DBUILD_SHARED_LIBS=${SHARED})
 if(MODE STREQUAL "install")
-  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_TREE} --prefix ${WORK}/prefix --component intset
-                  COMMAND_ERROR_IS_FATAL ANY)
+  # What building against the library needs, and the shared library itself where there is one.
+  foreach(component intset_runtime intset)
+    execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_TREE} --prefix ${WORK}/prefix --component ${component}
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
   list(APPEND args -DCMAKE_PREFIX_PATH=${WORK}/prefix)
 else()
   list(APPEND args -DINTSET_SOURCE_DIR=${SOURCE_TREE})
@@ -38,8 +41,8 @@ foreach(header IN LISTS not_public_headers)
 endforeach()
 if(MODE STREQUAL "install")
   file(GLOB_RECURSE installed_headers RELATIVE ${WORK}/prefix/include ${WORK}/prefix/include/*)
-  set(public_headers intset/detail/byte_order.h intset/exceptions.h intset/files.h intset/roaring_format.h
-                     intset/tnumbrelle.h)
+  set(public_headers intset/detail/byte_order.h intset/exceptions.h intset/export.h intset/files.h
+                     intset/roaring_format.h intset/tnumbrelle.h)
   if(NOT installed_headers STREQUAL "${public_headers}")
     message(FATAL_ERROR "The install tree holds other headers than the public ones: ${installed_headers}")
   endif()
@@ -57,5 +60,8 @@ if(MODE STREQUAL "install")
   separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS}")
   execute_process(COMMAND ${CXX} ${extra} ${SOURCE_TREE}/tests/consumer/main.cpp ${flags} -o ${WORK}/consumer-pc
                   COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB lib_dirs ${WORK}/prefix/lib*)  # a plain link records no path to a shared library
+  string(REPLACE ";" ":" lib_path "${lib_dirs}")
+  set(ENV{LD_LIBRARY_PATH} "${lib_path}")
   run_and_check(${WORK}/consumer-pc)
 endif()

@@ -1,0 +1,27 @@
+# Fails when the shared library exports a symbol outside namespace intset, standard-library template
+# instances aside (their visibility is the standard library's, which marks namespace std as exported).
+#   cmake -DNM=<nm> -DLIBRARY=<libintset.so> -P exported_symbols.cmake
+execute_process(COMMAND ${NM} -D --defined-only --demangle ${LIBRARY} OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
+string(REPLACE "\n" ";" lines "${listing}")
+set(ours 0)
+set(strays "")
+foreach(line IN LISTS lines)
+  # "<address> <type> <name>"
+  if(NOT line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.*)$")
+    continue()
+  endif()
+  set(name "${CMAKE_MATCH_1}")
+  if(name MATCHES "^((typeinfo|typeinfo name|vtable|VTT|guard variable) for )?intset::")
+    math(EXPR ours "${ours} + 1")
+  elseif(NOT name MATCHES "^([A-Za-z_][A-Za-z0-9_:<>,*& ]* )?std::")
+    list(APPEND strays "${name}")
+  endif()
+endforeach()
+if(strays)
+  string(REPLACE ";" "\n  " shown "${strays}")
+  message(FATAL_ERROR "${LIBRARY} exports symbols outside namespace intset:\n  ${shown}")
+endif()
+if(ours EQUAL 0)
+  message(FATAL_ERROR "${LIBRARY} exports nothing of namespace intset")
+endif()
+message(STATUS "${ours} symbols of namespace intset exported, nothing else of the library's own")
