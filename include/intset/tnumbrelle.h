@@ -109,7 +109,8 @@ class INTSET_EXPORT tnumbrelle {
   // a new block is needed; a full buffer grows by exactly 32 blocks. EOutOfMemory leaves the set unchanged.
   void include(std::int32_t value);
   // Adds every value of `values`, leaving exactly the blocks and capacity that include() one by one would.
-  // O(n log n + blocks). If memory runs out, values before the failing one may stay included.
+  // O(n log n + blocks); O(n + blocks) for values packed into few blocks (4 or more a block), which are
+  // marked in place without sorting. If memory runs out, values before the failing one may stay included.
   void include_array(std::span<const std::int32_t> values);
   // Removes `value`; no effect if it is not a member. Removing a block's last member removes the block,
   // and the buffer then shrinks to exactly the block count once 128 or more slots are free. If memory for
@@ -339,6 +340,9 @@ class INTSET_EXPORT tnumbrelle {
   location locate(std::int32_t value) const;
   void compact();
   void include_one_by_one(std::span<const std::int32_t> values);
+  // The parts of include_array() (bulk_insert.cpp); false where they leave the work to the rest of it.
+  bool include_marked(std::span<const std::int32_t> values);
+  bool merge_blocks(const tblock* add, std::int32_t n);
   // The rest of next(), out of line: the member found, or kNoMember. Returning the member rather than
   // writing it through a reference keeps the caller's variable out of memory.
   static constexpr std::int64_t kNoMember = INT64_MIN;
