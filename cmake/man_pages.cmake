@@ -6,7 +6,7 @@ find_program(NUMBRELLE_GO_MD2MAN go-md2man)
 # numbrelle_man_page(NAME COMPONENT): the page of program NAME, built with the default target.
 function(numbrelle_man_page name component)
   if(NOT NUMBRELLE_GO_MD2MAN)
-    message(STATUS "go-md2man not found: ${name}(1) is not made (scripts/install-deps packages installs it)")
+    message(STATUS "go-md2man not found: ${name}(1) is not made (scripts/install-deps installs it)")
     return()
   endif()
   set(source ${CMAKE_CURRENT_BINARY_DIR}/${name}.1.md)
