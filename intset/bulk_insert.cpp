@@ -52,7 +52,7 @@ bool keys_rise(std::span<const std::int32_t> values) {
 // highest value, in one pass and in whatever order they come, which is several times faster than sorting
 // them; the maps that got members are then merged into the set. `values` is not empty.
 bool tnumbrelle::include_marked(std::span<const std::int32_t> values) {
-  constexpr std::size_t kMarkFrom = 4096;  // values below which sorting them costs too little to matter
+  constexpr std::size_t kMarkFrom = 4096;   // values below which sorting them costs too little to matter
   constexpr std::size_t kValuesPerKey = 4;  // at least: the maps take at most 9 bytes a value
   if (values.size() < kMarkFrom) return false;
   const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
