@@ -444,7 +444,7 @@ void iterator_dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
-// --- Type specs -------------------------------------------------------------------------------------------
+// --- The types: their slots, methods and layouts ---------------------------------------------------------
 
 PyMethodDef mutable_methods[] = {
     {"add", set_add, METH_O,
@@ -527,13 +527,13 @@ PyType_Slot iterator_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec mutable_spec{"intset.IntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, mutable_slots};
-PyType_Spec frozen_spec{"intset.FrozenIntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, frozen_slots};
-PyType_Spec iterator_spec{"intset._intset.iterator", sizeof(IteratorObject), 0, Py_TPFLAGS_DEFAULT,
-                          iterator_slots};
+PyType_Spec mutable_layout{"intset.IntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, mutable_slots};
+PyType_Spec frozen_layout{"intset.FrozenIntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, frozen_slots};
+PyType_Spec iterator_layout{"intset._intset.iterator", sizeof(IteratorObject), 0, Py_TPFLAGS_DEFAULT,
+                            iterator_slots};
 
-bool add_type(PyObject* module, PyType_Spec& spec, PyTypeObject*& type, const char* name) {
-  type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+bool add_type(PyObject* module, PyType_Spec& layout, PyTypeObject*& type, const char* name) {
+  type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&layout));
   return type != nullptr && PyModule_AddObjectRef(module, name, reinterpret_cast<PyObject*>(type)) == 0;
 }
 
@@ -557,9 +557,9 @@ bool create_types(PyObject* module) {
   if (abc == nullptr) return false;
   abc_set = PyObject_GetAttrString(abc, "Set");
   Py_DECREF(abc);
-  return abc_set != nullptr && add_type(module, mutable_spec, IntSetType, "IntSet") &&
-         add_type(module, frozen_spec, FrozenIntSetType, "FrozenIntSet") &&
-         add_type(module, iterator_spec, IteratorType, "_Iterator");
+  return abc_set != nullptr && add_type(module, mutable_layout, IntSetType, "IntSet") &&
+         add_type(module, frozen_layout, FrozenIntSetType, "FrozenIntSet") &&
+         add_type(module, iterator_layout, IteratorType, "_Iterator");
 }
 
 }  // namespace pyintset
