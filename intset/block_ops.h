@@ -88,7 +88,7 @@ std::int64_t count_members_portable(const tblock* blocks, std::int32_t n) noexce
 inline bool map_contained(const tblock& a, const tblock& b) noexcept {
 #if defined(__SSE2__)
   return x86::map_contained_sse2(a, b);
-#endif
+#else
   std::uint64_t outside = 0;
   for (int w = 0; w < 4; ++w) {
     std::uint64_t x, y;
@@ -97,6 +97,7 @@ inline bool map_contained(const tblock& a, const tblock& b) noexcept {
     outside |= x & ~y;
   }
   return outside == 0;
+#endif
 }
 
 // Whether the keys rise strictly from block to block, as in every set not loaded from a damaged old file.

@@ -131,7 +131,10 @@ template <typename Popcount>
   plan_part(negatives_end, end, begin, plans, ordered, popcount);
   plan_part(begin, negatives_end, begin, plans, ordered, popcount);
   // Keys past the range that values give would share containers with others, which the reader refuses.
-  if (!ordered || !detail::keys_writable(blocks)) throw EUnorderedBlocks();
+  if (!ordered || (!blocks.empty() &&
+                   (!detail::key_in_range(blocks.front().key) || !detail::key_in_range(blocks.back().key)))) {
+    throw EUnorderedBlocks();
+  }
   return plans;
 }
 
