@@ -374,15 +374,12 @@ TEST(OutOfMemory, FailedTrimAfterSubtractOrExcludeKeepsTheResult) {
 // On keys out of order (from a damaged old-form file) a range is removed value by value in effect; a trim
 // that fails comes after all of them are removed.
 TEST(OutOfMemory, FailedTrimAfterExcludeRangeOnUnorderedKeysKeepsTheResult) {
-  std::string old;
-  const auto put32 = [&old](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) old += static_cast<char>(v >> (8 * i));
-  };
-  put32(200);
-  for (std::uint32_t k = 0; k < 200; ++k) {  // keys 1, 0, 2, 3, ..., 199, one member each
-    put32(k < 2 ? 1 - k : k);
-    old += '\1' + std::string(31, '\0');
+  std::vector<intset::tblock> blocks(200);
+  for (std::int32_t k = 0; k < 200; ++k) {  // keys 1, 0, 2, 3, ..., 199, one member each
+    blocks[static_cast<std::size_t>(k)].key = k < 2 ? 1 - k : k;
+    blocks[static_cast<std::size_t>(k)].bits[0] = 1;
   }
+  const std::string old = legacy_file(blocks);
   tnumbrelle unordered, expected;
   std::istringstream in(old), again(old);
   unordered.load_from_stream(in);
