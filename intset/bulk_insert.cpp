@@ -1,5 +1,7 @@
 // tnumbrelle: adding many values at once.
 #include <algorithm>
+#include <climits>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -65,9 +67,13 @@ bool tnumbrelle::include_marked(std::span<const std::int32_t> values) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  // Each value is read once more here. Values that changed since the first pass (the caller's buffer is
+  // shared with another thread, say) and now lie outside the marked keys are left out.
   const std::uint32_t first_value = static_cast<std::uint32_t>(first_key) << 8;
   for (const std::int32_t value : values) {
     const std::uint32_t at = static_cast<std::uint32_t>(value) - first_value;
+    if ((at >> 8) >= keys) [[unlikely]]
+      continue;
     marked[at >> 8].bits[(at & 0xFF) >> 3] |= static_cast<std::uint8_t>(1u << (at & 7));
   }
   std::size_t n = 0;  // the marked blocks with members, moved to the front with their keys
@@ -139,7 +145,7 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
 
   std::int64_t fresh = 0;
   for (std::size_t v = 0, i = 0; v < n;) {
-    const std::int32_t key = key_at(v);
+    const std::int32_t key = key_at(v++);
     while (i < std::size_t(used) && buffer[std::int32_t(i)].key < key) ++i;
     if (i == std::size_t(used) || buffer[std::int32_t(i)].key != key) ++fresh;
     while (v < n && key_at(v) == key) ++v;
@@ -152,24 +158,41 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     return;
   }
 
+  // Merged from the back. `sorted` may be the caller's buffer, read here a second time: each value is read
+  // once in this pass, and a value that no longer fits what the count above planned for (its key not below
+  // the last one written, or a new block with no slot left) is left out, so nothing is written outside the
+  // slots counted, and the keys still rise. Slots counted but not needed are closed up at the end.
   tblock* blocks = buffer.data();
   std::int64_t i = used - 1, w = final_used - 1, v = std::int64_t(n) - 1;
+  std::int64_t below = std::int64_t{INT32_MAX} + 1;  // the key last written; keys written must stay below it
   while (v >= 0) {
-    const std::int32_t key = key_at(std::size_t(v));
+    const std::int32_t head = sorted[std::size_t(v--)];
+    const std::int32_t key = key_of(head);
     map_words add{};
-    for (; v >= 0 && key_at(std::size_t(v)) == key; --v) {
-      const std::uint8_t bit = bit_of(sorted[std::size_t(v)]);
+    add.w[bit_of(head) >> 6] = std::uint64_t{1} << (bit_of(head) & 63);
+    for (; v >= 0; --v) {
+      const std::int32_t value = sorted[std::size_t(v)];
+      if (key_of(value) != key) break;
+      const std::uint8_t bit = bit_of(value);
       add.w[bit >> 6] |= std::uint64_t{1} << (bit & 63);
     }
+    if (key >= below) [[unlikely]]
+      continue;
     while (i >= 0 && blocks[i].key > key) blocks[w--] = blocks[i--];
     if (i >= 0 && blocks[i].key == key) {
       const map_words old = load_map(blocks[i--]);
       for (int k = 0; k < 4; ++k) add.w[k] |= old.w[k];
+    } else if (w == i) [[unlikely]] {
+      continue;
     }
     blocks[w].key = key;
     store_map(blocks[w--], add);
+    below = key;
   }
-  used = static_cast<std::int32_t>(final_used);
+  if (w > i) [[unlikely]] {
+    std::memmove(blocks + i + 1, blocks + w + 1, std::size_t(final_used - 1 - w) * sizeof(tblock));
+  }
+  used = static_cast<std::int32_t>(final_used - (w - i));
 }
 
 }  // namespace intset

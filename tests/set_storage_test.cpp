@@ -1,10 +1,14 @@
 // Storage, single values, capacity rules, counting and enumeration of tnumbrelle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <numeric>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "set_helpers.h"
 
@@ -274,6 +278,45 @@ TEST(IncludeArray, ReachesTheCapacityOfTheOneByOneLoop) {
   bulk.include_array(values);
   for (const std::int32_t v : values) loop.include(v);
   EXPECT_TRUE(same_layout(bulk, loop));
+}
+
+// include_array() reads its input more than once. A value that another thread changes meanwhile may be taken
+// or not, but the set must stay whole: rising keys, no empty block, nothing but values the input held.
+TEST(IncludeArray, InputChangingWhileItIsReadLeavesAWholeSet) {
+  const auto run = [](std::vector<std::int32_t> values) {
+    const std::size_t toggled = values.size() / 2;
+    const std::int32_t before = values[toggled], after = 1 << 30;
+    std::set<std::int32_t> allowed(values.begin(), values.end());
+    allowed.insert(after);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      std::atomic_ref<std::int32_t> slot(values[toggled]);
+      for (bool flip = false; !done.load(std::memory_order_relaxed); flip = !flip) {
+        slot.store(flip ? after : before, std::memory_order_relaxed);
+      }
+    });
+    for (int round = 0; round < 40; ++round) {
+      tnumbrelle set;
+      set.include_array(values);
+      std::int64_t previous_key = std::int64_t{INT32_MIN} - 1;
+      for (const tblock& block : set.blocks()) {
+        EXPECT_LT(previous_key, block.key);
+        previous_key = block.key;
+        EXPECT_NE(std::count(block.bits, block.bits + 32, 0), 32);
+      }
+      for (const std::int32_t v : set) EXPECT_TRUE(allowed.contains(v)) << v;
+      for (const std::int32_t v : allowed) EXPECT_TRUE(v == before || v == after || set.contains(v)) << v;
+    }
+    done = true;
+    writer.join();
+  };
+  std::vector<std::int32_t> packed(200000), spread(200000);
+  for (std::int32_t i = 0; i < 200000; ++i) {
+    packed[i] = (i * 7919) % 40000;  // marked in place
+    spread[i] = i * 300 - 30000000;  // keys rise: merged straight from the input
+  }
+  run(packed);
+  run(spread);
 }
 
 #if NUMBRELLE_TESTS_REACH_INTERNALS
