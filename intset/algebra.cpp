@@ -10,22 +10,30 @@ namespace intset {
 
 using detail::load_map;
 using detail::map_is_empty;
+using detail::map_popcount;
 using detail::map_words;
 using detail::store_map;
 
 namespace {
 
-// Keeps A's block `k` combined with B's block `j` at A's write index `w` when the result is not empty.
-template <typename Combine>
-void keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, Combine combine) {
+// Keeps A's block `k` combined with B's block `j` at A's write index `w` when the result is not empty, and
+// returns the members of `counted` applied to the two maps.
+template <typename Combine, typename Counted>
+int keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, Combine combine,
+                      Counted counted) {
   const map_words x = load_map(a[k]), y = load_map(b);
   const map_words m{
       {combine(x.w[0], y.w[0]), combine(x.w[1], y.w[1]), combine(x.w[2], y.w[2]), combine(x.w[3], y.w[3])}};
-  if (map_is_empty(m)) return;
+  const int members = map_popcount(
+      {{counted(x.w[0], y.w[0]), counted(x.w[1], y.w[1]), counted(x.w[2], y.w[2]), counted(x.w[3], y.w[3])}});
+  if (map_is_empty(m)) return members;
   a[w].key = a[k].key;
   store_map(a[w], m);
   ++w;
+  return members;
 }
+
+constexpr auto both = [](std::uint64_t x, std::uint64_t y) { return x & y; };
 
 }  // namespace
 
@@ -34,13 +42,13 @@ void tnumbrelle::intersect(const tnumbrelle& b) {
   const tblock* bb = b.buffer.data();
   const std::int32_t b_used = b.used;
   std::int32_t w = 0, j = 0;
+  std::int64_t kept = 0;
   for (std::int32_t k = 0; k < used; ++k) {
     while (j < b_used && bb[j].key < a[k].key) ++j;
-    if (j < b_used && bb[j].key == a[k].key) {
-      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & y; });
-    }
+    if (j < b_used && bb[j].key == a[k].key) kept += keep_if_not_empty(a, k, bb[j], w, both, both);
   }
   used = w;
+  members = kept;
   compact();
 }
 
@@ -49,16 +57,19 @@ void tnumbrelle::subtract(const tnumbrelle& b) {
   const tblock* bb = b.buffer.data();
   const std::int32_t b_used = b.used;
   std::int32_t w = 0, j = 0;
+  std::int64_t gone = 0;
   for (std::int32_t k = 0; k < used; ++k) {
     while (j < b_used && bb[j].key < a[k].key) ++j;
     if (j < b_used && bb[j].key == a[k].key) {
-      keep_if_not_empty(a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & ~y; });
+      gone += keep_if_not_empty(
+          a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & ~y; }, both);
     } else {
       if (w != k) a[w] = a[k];
       ++w;
     }
   }
   used = w;
+  members -= gone;
   compact();
 }
 
@@ -79,19 +90,21 @@ bool blocks_contained(const tblock* sub, std::int32_t sub_used, const tblock* su
 
 }  // namespace
 
+// A set with more members cannot lie within one with fewer. That holds for the walk too wherever the keys
+// rise strictly; blocks out of order (from a damaged old-form file) can match one block twice, so there
+// the walk alone decides.
 bool tnumbrelle::is_subset_of(const tnumbrelle& b) const {
+  if (members > b.members && !keys_unordered && !b.keys_unordered) return false;
   return used <= b.used && blocks_contained(buffer.data(), used, b.buffer.data(), b.used);
 }
 
-bool tnumbrelle::is_superset_of(const tnumbrelle& b) const {
-  return used >= b.used && blocks_contained(b.buffer.data(), b.used, buffer.data(), used);
-}
+bool tnumbrelle::is_superset_of(const tnumbrelle& b) const { return b.is_subset_of(*this); }
 
 // Sets without empty blocks and with ascending keys have identical block arrays exactly when they are
-// equal, so comparing position by position is exact. A block has no padding, so comparing every key and map
+// equal, so comparing position by position is exact. Different member counts mean different arrays. A block has no padding, so comparing every key and map
 // in turn is comparing the two arrays' bytes, which memcmp does at the speed of memory.
 bool tnumbrelle::equals(const tnumbrelle& b) const {
-  return used == b.used &&
+  return members == b.members && used == b.used &&
          (used == 0 || std::memcmp(buffer.data(), b.buffer.data(), std::size_t(used) * sizeof(tblock)) == 0);
 }
 
@@ -108,6 +121,7 @@ void tnumbrelle::merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symme
   const tblock* y = b.buffer.data();
   tblock* out = merged.data();
   std::int32_t i = 0, j = 0, n = 0;
+  std::int64_t shared = 0;  // the members both have
   while (i < a.used || j < b.used) {
     if (j == b.used || (i < a.used && x[i].key < y[j].key)) {
       out[n++] = x[i++];
@@ -115,6 +129,7 @@ void tnumbrelle::merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symme
       out[n++] = y[j++];
     } else {
       const map_words p = load_map(x[i++]), q = load_map(y[j++]);
+      shared += map_popcount({{p.w[0] & q.w[0], p.w[1] & q.w[1], p.w[2] & q.w[2], p.w[3] & q.w[3]}});
       const map_words m =
           symmetric_difference
               ? map_words{{p.w[0] ^ q.w[0], p.w[1] ^ q.w[1], p.w[2] ^ q.w[2], p.w[3] ^ q.w[3]}}
@@ -126,8 +141,10 @@ void tnumbrelle::merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symme
   }
   merged.resize(static_cast<std::int32_t>(detail::compacted_capacity(total, n)));
   const bool unordered = a.keys_unordered || b.keys_unordered;
+  const std::int64_t result_members = a.members + b.members - (symmetric_difference ? 2 : 1) * shared;
   buffer.swap(merged);
   used = n;
+  members = result_members;
   keys_unordered = unordered;
 }
 

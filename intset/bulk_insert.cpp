@@ -14,6 +14,7 @@ namespace intset {
 using detail::bit_of;
 using detail::key_of;
 using detail::load_map;
+using detail::map_popcount;
 using detail::map_words;
 using detail::store_map;
 
@@ -101,18 +102,23 @@ bool tnumbrelle::merge_blocks(const tblock* add, std::int32_t n) {
     return false;
   }
   tblock* blocks = buffer.data();
-  std::int64_t i = used - 1, w = final_used - 1;
+  std::int64_t i = used - 1, w = final_used - 1, added = 0;
   for (std::int32_t a = n - 1; a >= 0; --a) {
     while (i >= 0 && blocks[i].key > add[a].key) blocks[w--] = blocks[i--];
     map_words map = load_map(add[a]);
     if (i >= 0 && blocks[i].key == add[a].key) {
       const map_words old = load_map(blocks[i--]);
+      map = detail::and_not(map, old);
+      added += map_popcount(map);
       for (int k = 0; k < 4; ++k) map.w[k] |= old.w[k];
+    } else {
+      added += map_popcount(map);
     }
     blocks[w].key = add[a].key;
     store_map(blocks[w--], map);
   }
   used = static_cast<std::int32_t>(final_used);
+  members += added;
   return true;
 }
 
@@ -163,7 +169,7 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
   // the last one written, or a new block with no slot left) is left out, so nothing is written outside the
   // slots counted, and the keys still rise. Slots counted but not needed are closed up at the end.
   tblock* blocks = buffer.data();
-  std::int64_t i = used - 1, w = final_used - 1, v = std::int64_t(n) - 1;
+  std::int64_t i = used - 1, w = final_used - 1, v = std::int64_t(n) - 1, added = 0;
   std::int64_t below = std::int64_t{INT32_MAX} + 1;  // the key last written; keys written must stay below it
   while (v >= 0) {
     const std::int32_t head = sorted[std::size_t(v--)];
@@ -181,9 +187,13 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     while (i >= 0 && blocks[i].key > key) blocks[w--] = blocks[i--];
     if (i >= 0 && blocks[i].key == key) {
       const map_words old = load_map(blocks[i--]);
+      add = detail::and_not(add, old);
+      added += map_popcount(add);
       for (int k = 0; k < 4; ++k) add.w[k] |= old.w[k];
     } else if (w == i) [[unlikely]] {
       continue;
+    } else {
+      added += map_popcount(add);
     }
     blocks[w].key = key;
     store_map(blocks[w--], add);
@@ -193,6 +203,7 @@ void tnumbrelle::include_array(std::span<const std::int32_t> values) {
     std::memmove(blocks + i + 1, blocks + w + 1, std::size_t(final_used - 1 - w) * sizeof(tblock));
   }
   used = static_cast<std::int32_t>(final_used - (w - i));
+  members += added;
 }
 
 }  // namespace intset

@@ -30,9 +30,8 @@ std::int64_t detail::count_combination_portable(combination c, const tblock* a, 
 }
 
 std::int32_t tnumbrelle::count() const {
-  const std::int64_t total = detail::count_members(buffer.data(), used);
-  if (total > std::numeric_limits<std::int32_t>::max()) throw ETooManyMembers();
-  return static_cast<std::int32_t>(total);
+  if (members > std::numeric_limits<std::int32_t>::max()) throw ETooManyMembers();
+  return static_cast<std::int32_t>(members);
 }
 
 namespace {

@@ -114,6 +114,7 @@ std::int64_t tnumbrelle::prepare_load(std::int32_t count, std::int64_t max_block
   const std::int64_t final_capacity = detail::compacted_capacity(buffer.length(), count);
   if (final_capacity < buffer.length()) buffer.resize(static_cast<std::int32_t>(final_capacity));
   used = 0;
+  members = 0;
   return final_capacity;
 }
 
@@ -125,9 +126,10 @@ void tnumbrelle::make_room(std::int32_t index, std::int64_t final_capacity) {
   buffer.resize(detail::buffer_length(next));
 }
 
-void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity) {
+void tnumbrelle::finish_load(std::int32_t count, std::int64_t final_capacity, std::int64_t member_count) {
   buffer.resize(detail::buffer_length(final_capacity));
   used = count;
+  members = member_count;
   keys_unordered = !detail::keys_ascending(blocks());
 }
 
@@ -140,6 +142,8 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
   source.expect(8 * std::int64_t{count} + 4);
   detail::decode_progress progress;
   const detail::record_decoder decode_records = detail::kernels().decode_records;
+  const detail::member_counter count_members = detail::kernels().count_members;
+  std::int64_t member_count = 0;
   for (std::int32_t k = 0; k < count;) {
     source.need(8);  // a block's key and mask have arrived before room is made for it
     make_room(k, final_capacity);
@@ -158,6 +162,7 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
       done = decode_records(at, record + 8 + stored, buffer.data() + k, 1, progress);
       if (done != 1) throw ENumbrelle();  // cannot happen: the record is whole and its key in order
     }
+    member_count += count_members(buffer.data() + k, static_cast<std::int32_t>(done));  // blocks still hot
     const auto bytes = static_cast<std::size_t>(at - source.begin());
     source.skip(bytes);
     source.expect(static_cast<std::int64_t>(bytes - 8 * done - declared));  // the map bytes, now known
@@ -168,12 +173,16 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
   if (count > 0 && (!detail::key_in_range(buffer[0].key) || !detail::key_in_range(buffer[count - 1].key))) {
     throw ENumbrelle();
   }
-  finish_load(count, final_capacity);
+  finish_load(count, final_capacity, member_count);
 }
 
 void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks) {
   const std::int64_t final_capacity = prepare_load(count, max_blocks);
   source.expect(std::int64_t{count} * static_cast<std::int64_t>(sizeof(tblock)));
+  // The members are counted a run of blocks at a time, while the run is still in the cache.
+  constexpr std::int32_t kCountedRun = 256;
+  const detail::member_counter count_members = detail::kernels().count_members;
+  std::int64_t member_count = 0;
   for (std::int32_t k = 0; k < count; ++k) {
     const unsigned char* record = source.take(sizeof(tblock));
     make_room(k, final_capacity);
@@ -181,8 +190,12 @@ void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count, std
     block.key = get_i32(record);
     if (!detail::key_in_range(block.key)) throw ENumbrelle();
     std::memcpy(block.bits, record + 4, sizeof block.bits);
+    if ((k + 1) % kCountedRun == 0 || k + 1 == count) {
+      const std::int32_t run_start = k / kCountedRun * kCountedRun;
+      member_count += count_members(buffer.data() + run_start, k + 1 - run_start);
+    }
   }
-  finish_load(count, final_capacity);
+  finish_load(count, final_capacity, member_count);
 }
 
 // --- Files --------------------------------------------------------------------------------------------

@@ -105,17 +105,21 @@ void tnumbrelle::include_range(std::int32_t lo, std::int32_t hi) {
 
   tblock* blocks = buffer.data();
   std::memmove(blocks + last + fresh, blocks + last, std::size_t(used - last) * sizeof(tblock));
-  std::int64_t i = last - 1, w = first + keys - 1;
+  std::int64_t i = last - 1, w = first + keys - 1, added = 0;
   for (std::int64_t key = last_key; key >= first_key; --key, --w) {
     map_words map = range_mask(static_cast<std::int32_t>(key), lo, hi);
     if (i >= first && blocks[i].key == key) {
       const map_words old = load_map(blocks[i--]);
+      added += map_popcount(and_not(map, old));
       for (int k = 0; k < 4; ++k) map.w[k] |= old.w[k];
+    } else {
+      added += map_popcount(map);
     }
     blocks[w].key = static_cast<std::int32_t>(key);
     store_map(blocks[w], map);
   }
   used = static_cast<std::int32_t>(final_used);
+  members += added;
 }
 
 // The loop of include() value by value, block by block: within one block the search gives the same answer
@@ -131,6 +135,7 @@ void tnumbrelle::include_range_unordered(std::int32_t lo, std::int32_t hi) {
       const location at = work.locate(value_of(static_cast<std::int32_t>(key), static_cast<unsigned>(bit)));
       if (at.found) {
         const map_words old = load_map(work.buffer[at.position]);
+        work.members += map_popcount(and_not(rest, old));
         for (int k = 0; k < 4; ++k) rest.w[k] |= old.w[k];
         store_map(work.buffer[at.position], rest);
         break;
@@ -138,11 +143,13 @@ void tnumbrelle::include_range_unordered(std::int32_t lo, std::int32_t hi) {
       map_words single{};
       single.w[bit >> 6] = std::uint64_t{1} << (bit & 63);
       insert_block(work.buffer, work.used, at.position, static_cast<std::int32_t>(key), single);
+      ++work.members;
       rest.w[bit >> 6] &= rest.w[bit >> 6] - 1;
     }
   }
   buffer.swap(work.buffer);
   used = work.used;
+  members = work.members;
 }
 
 // On ascending keys: one pass over the blocks of the range, keeping the cleared maps and dropping the blocks
@@ -159,13 +166,16 @@ void tnumbrelle::exclude_range(std::int32_t lo, std::int32_t hi) {
   const std::int32_t last = end_of_keys(first, last_key);
   tblock* blocks = buffer.data();
   std::int32_t w = first;
+  std::int64_t gone = 0;
   for (std::int32_t i = first; i < last; ++i) {
     const map_words old = load_map(blocks[i]);
     const map_words kept = and_not(old, range_mask(blocks[i].key, lo, hi));
+    gone += map_popcount(old) - map_popcount(kept);
     if (map_is_empty(kept) && !map_is_empty(old)) continue;
     blocks[w].key = blocks[i].key;
     store_map(blocks[w++], kept);
   }
+  members -= gone;
   const std::int32_t removed = last - w;
   if (removed == 0) return;
   std::memmove(blocks + w, blocks + last, std::size_t(used - last) * sizeof(tblock));
@@ -190,9 +200,12 @@ void tnumbrelle::exclude_range_unordered(std::int32_t lo, std::int32_t hi) {
       if (!at.found) break;
       const map_words old = load_map(buffer[at.position]);
       if (map_is_empty(old) || !map_is_empty(and_not(old, rest))) {
-        store_map(buffer[at.position], and_not(old, rest));
+        const map_words kept = and_not(old, rest);
+        members -= map_popcount(old) - map_popcount(kept);
+        store_map(buffer[at.position], kept);
         break;
       }
+      members -= map_popcount(old);  // every member lies in the range: the block goes
       const int top = highest_bit(old);
       for (int w = 0; w < 4; ++w) {
         const int keep_from = std::clamp(top + 1 - 64 * w, 0, 64);

@@ -32,10 +32,11 @@ namespace detail {
 // Lets a reader fill a set's block array in place.
 struct set_storage {
   static tbuffer& buffer(tnumbrelle& set) noexcept { return set.buffer; }
-  // The first `used` blocks of the buffer, with rising keys, become the set's blocks. The enumeration
+  // The first `used` blocks of the buffer, with rising keys and `members` members, become the set's blocks. The enumeration
   // cursor stays as it was, as with a load of the set's own form.
-  static void set_used(tnumbrelle& set, std::int32_t used) noexcept {
+  static void set_used(tnumbrelle& set, std::int32_t used, std::int64_t members) noexcept {
     set.used = used;
+    set.members = members;
     set.keys_unordered = false;
   }
 };
@@ -421,10 +422,12 @@ void read_bitmap(tnumbrelle& set, std::istream& in, std::int64_t max_blocks) {
     kept_bytes kept;
     const std::vector<container_info> containers = read_containers(source, stage, kept, max_blocks);
     // Pass two. The negative members' blocks go first, the others after them.
-    std::int64_t negatives = 0, count = 0;
+    // Every container's cardinality was checked against its members as it was read.
+    std::int64_t negatives = 0, count = 0, members = 0;
     bool only_staged = !containers.empty();
     for (const container_info& c : containers) {
       count += c.blocks;
+      members += c.cardinality;
       negatives += c.key >= 0x8000u ? c.blocks : 0;
       only_staged &= c.staged;
     }
@@ -463,7 +466,7 @@ void read_bitmap(tnumbrelle& set, std::istream& in, std::int64_t max_blocks) {
         }
       }
     }
-    detail::set_storage::set_used(set, static_cast<std::int32_t>(count));
+    detail::set_storage::set_used(set, static_cast<std::int32_t>(count), members);
   } catch (const std::bad_alloc&) {
     set.clear();
     throw EOutOfMemory();

@@ -14,7 +14,20 @@ namespace {
 
 bool test_bit(const tblock& block, std::uint8_t bit) { return (block.bits[bit >> 3] >> (bit & 7)) & 1; }
 void set_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] |= std::uint8_t(1u << (bit & 7)); }
-void clear_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] &= std::uint8_t(~(1u << (bit & 7))); }
+
+// Sets or clears the bit and returns 1 when that changed the map, 0 when it did not.
+int set_bit_counted(tblock& block, std::uint8_t bit) {
+  const std::uint8_t before = block.bits[bit >> 3];
+  const auto after = static_cast<std::uint8_t>(before | (1u << (bit & 7)));
+  block.bits[bit >> 3] = after;
+  return before != after;
+}
+int clear_bit_counted(tblock& block, std::uint8_t bit) {
+  const std::uint8_t before = block.bits[bit >> 3];
+  const auto after = static_cast<std::uint8_t>(before & ~(1u << (bit & 7)));
+  block.bits[bit >> 3] = after;
+  return before != after;
+}
 
 // Whether the block's map holds this bit and no other.
 bool only_bit(const tblock& block, std::uint8_t bit) {
@@ -28,7 +41,7 @@ bool only_bit(const tblock& block, std::uint8_t bit) {
 void tnumbrelle::include(std::int32_t value) {
   const location at = locate(value);
   if (at.found) {
-    set_bit(buffer[at.position], at.bit);
+    members += set_bit_counted(buffer[at.position], at.bit);
     return;
   }
   if (buffer.length() == used) {
@@ -42,6 +55,7 @@ void tnumbrelle::include(std::int32_t value) {
   block.key = at.key;
   std::memset(block.bits, 0, sizeof block.bits);
   set_bit(block, at.bit);
+  ++members;
 }
 
 void tnumbrelle::exclude(std::int32_t value) {
@@ -49,13 +63,14 @@ void tnumbrelle::exclude(std::int32_t value) {
   if (!at.found) return;
   tblock& block = buffer[at.position];
   if (!only_bit(block, at.bit)) {
-    clear_bit(block, at.bit);
+    members -= clear_bit_counted(block, at.bit);
     return;
   }
   tblock* blocks = buffer.data();
   std::memmove(blocks + at.position, blocks + at.position + 1,
                std::size_t(used - at.position - 1) * sizeof(tblock));
   --used;
+  --members;
   const std::int64_t trimmed = detail::excluded_capacity(buffer.length(), used);
   if (trimmed != buffer.length()) buffer.resize(static_cast<std::int32_t>(trimmed));
 }

@@ -15,7 +15,8 @@ tnumbrelle::tnumbrelle(tnumbrelle&& other) noexcept
       used(other.used),
       cur_block(other.cur_block),
       cur_bit(other.cur_bit),
-      keys_unordered(other.keys_unordered) {
+      keys_unordered(other.keys_unordered),
+      members(other.members) {
   other.clear();
 }
 
@@ -26,6 +27,7 @@ tnumbrelle& tnumbrelle::operator=(tnumbrelle&& other) noexcept {
     cur_block = other.cur_block;
     cur_bit = other.cur_bit;
     keys_unordered = other.keys_unordered;
+    members = other.members;
     other.clear();
   }
   return *this;
@@ -36,6 +38,7 @@ void tnumbrelle::clear() {
   buffer.release();
   cur_block = -1;
   keys_unordered = false;
+  members = 0;
 }
 
 void tnumbrelle::assign(const tnumbrelle& source) {
@@ -52,6 +55,7 @@ void tnumbrelle::assign(const tnumbrelle& source) {
   }
   if (used > 0) std::memcpy(buffer.data(), source.buffer.data(), std::size_t(used) * sizeof(tblock));
   keys_unordered = source.keys_unordered;
+  members = source.members;
 }
 
 tnumbrelle::tnumbrelle(const tnumbrelle& other) : tnumbrelle() { *this = other; }
@@ -68,6 +72,7 @@ tnumbrelle& tnumbrelle::operator=(const tnumbrelle& other) {
     std::memcpy(buffer.data(), other.buffer.data(), std::size_t(other.used) * sizeof(tblock));
   used = other.used;
   keys_unordered = other.keys_unordered;
+  members = other.members;
   cur_block = -1;
   cur_bit = 0;
   return *this;
@@ -85,6 +90,7 @@ void tnumbrelle::swap(tnumbrelle& other) noexcept {
   std::swap(cur_block, other.cur_block);
   std::swap(cur_bit, other.cur_bit);
   std::swap(keys_unordered, other.keys_unordered);
+  std::swap(members, other.members);
 }
 
 }  // namespace intset

@@ -46,6 +46,7 @@ class value_source {
 void expect_matches(tnumbrelle& set, const std::set<std::int32_t>& model) {
   const auto expected = as_vector(model);
   ASSERT_EQ(set.to_array(), expected);
+  ASSERT_EQ(set.size(), static_cast<std::int64_t>(model.size()));
   ASSERT_EQ(set.count(), static_cast<std::int32_t>(model.size()));
   ASSERT_EQ(set.is_empty(), model.empty());
   const auto blocks = set.blocks();

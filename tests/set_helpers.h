@@ -57,8 +57,21 @@ inline std::vector<std::int32_t> keys_of(const tnumbrelle& set) {
   return keys;
 }
 
-// Whether two sets have byte-identical block arrays and the same capacity.
+// The set bits of the blocks in use, counted one bit at a time: what size() must say.
+inline std::int64_t bits_in_blocks(const tnumbrelle& set) {
+  std::int64_t total = 0;
+  for (const auto& block : set.blocks()) {
+    for (const std::uint8_t byte : block.bits) {
+      for (int bit = 0; bit < 8; ++bit) total += (byte >> bit) & 1;
+    }
+  }
+  return total;
+}
+
+// Whether two sets have byte-identical block arrays, the same capacity and the member counts those blocks
+// hold.
 inline bool same_layout(const tnumbrelle& a, const tnumbrelle& b) {
+  if (a.size() != bits_in_blocks(a) || b.size() != bits_in_blocks(b)) return false;
   if (a.capacity() != b.capacity() || a.blocks().size() != b.blocks().size()) return false;
   return a.blocks().empty() ||
          std::memcmp(a.blocks().data(), b.blocks().data(), a.blocks().size_bytes()) == 0;

@@ -187,6 +187,7 @@ TEST(Vocabulary, EveryNewOperationAgreesWithStdSetAndTheOneByOneLoop) {
         }
         break;
     }
+    ASSERT_EQ(a.size(), std::ssize(ma));
     ASSERT_EQ(a.to_array(), as_vector(ma));
   }
 }
