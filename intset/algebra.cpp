@@ -101,8 +101,9 @@ bool tnumbrelle::is_subset_of(const tnumbrelle& b) const {
 bool tnumbrelle::is_superset_of(const tnumbrelle& b) const { return b.is_subset_of(*this); }
 
 // Sets without empty blocks and with ascending keys have identical block arrays exactly when they are
-// equal, so comparing position by position is exact. Different member counts mean different arrays. A block has no padding, so comparing every key and map
-// in turn is comparing the two arrays' bytes, which memcmp does at the speed of memory.
+// equal, so comparing position by position is exact. A block has no padding, so comparing every key and map
+// in turn is comparing the two arrays' bytes, which memcmp does at the speed of memory. Arrays with
+// different member counts differ, so those are not compared at all.
 bool tnumbrelle::equals(const tnumbrelle& b) const {
   return members == b.members && used == b.used &&
          (used == 0 || std::memcmp(buffer.data(), b.buffer.data(), std::size_t(used) * sizeof(tblock)) == 0);
