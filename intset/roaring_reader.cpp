@@ -32,8 +32,8 @@ namespace detail {
 // Lets a reader fill a set's block array in place.
 struct set_storage {
   static tbuffer& buffer(tnumbrelle& set) noexcept { return set.buffer; }
-  // The first `used` blocks of the buffer, with rising keys and `members` members, become the set's blocks. The enumeration
-  // cursor stays as it was, as with a load of the set's own form.
+  // The first `used` blocks of the buffer, with rising keys and `members` members, become the set's
+  // blocks. The enumeration cursor stays as it was, as with a load of the set's own form.
   static void set_used(tnumbrelle& set, std::int32_t used, std::int64_t members) noexcept {
     set.used = used;
     set.members = members;
