@@ -2,74 +2,53 @@
 // block arrays once in step; A is the set the method is called on, B its argument (possibly the same object).
 #include <cstring>
 
+#include "intset/algebra_walks.h"
 #include "intset/block_ops.h"
 #include "intset/capacity.h"
+#include "intset/dispatch.h"
 #include "intset/tnumbrelle.h"
 
 namespace intset {
 
-using detail::load_map;
-using detail::map_is_empty;
-using detail::map_popcount;
-using detail::map_words;
-using detail::store_map;
+using detail::walk_result;
+using detail::word_popcount;
 
 namespace {
 
-// Keeps A's block `k` combined with B's block `j` at A's write index `w` when the result is not empty, and
-// returns the members of `counted` applied to the two maps.
-template <typename Combine, typename Counted>
-int keep_if_not_empty(tblock* a, std::int32_t k, const tblock& b, std::int32_t& w, Combine combine,
-                      Counted counted) {
-  const map_words x = load_map(a[k]), y = load_map(b);
-  const map_words m{
-      {combine(x.w[0], y.w[0]), combine(x.w[1], y.w[1]), combine(x.w[2], y.w[2]), combine(x.w[3], y.w[3])}};
-  const int members = map_popcount(
-      {{counted(x.w[0], y.w[0]), counted(x.w[1], y.w[1]), counted(x.w[2], y.w[2]), counted(x.w[3], y.w[3])}});
-  if (map_is_empty(m)) return members;
-  a[w].key = a[k].key;
-  store_map(a[w], m);
-  ++w;
-  return members;
-}
-
-constexpr auto both = [](std::uint64_t x, std::uint64_t y) { return x & y; };
+struct portable_popcount {
+  int operator()(std::uint64_t w) const noexcept { return word_popcount(w); }
+};
+using portable_maps = detail::maps_by_words<portable_popcount>;
 
 }  // namespace
 
+walk_result detail::intersect_walk_portable(tblock* a, std::int32_t a_used, const tblock* b,
+                                            std::int32_t b_used) noexcept {
+  return intersect_walk<portable_maps>(a, a_used, b, b_used);
+}
+
+walk_result detail::subtract_walk_portable(tblock* a, std::int32_t a_used, const tblock* b,
+                                           std::int32_t b_used) noexcept {
+  return subtract_walk<portable_maps>(a, a_used, b, b_used);
+}
+
+walk_result detail::merge_walk_portable(const tblock* x, std::int32_t x_used, const tblock* y,
+                                        std::int32_t y_used, tblock* out,
+                                        bool symmetric_difference) noexcept {
+  return merge_walk<portable_maps>(x, x_used, y, y_used, out, symmetric_difference);
+}
+
 void tnumbrelle::intersect(const tnumbrelle& b) {
-  tblock* a = buffer.data();
-  const tblock* bb = b.buffer.data();
-  const std::int32_t b_used = b.used;
-  std::int32_t w = 0, j = 0;
-  std::int64_t kept = 0;
-  for (std::int32_t k = 0; k < used; ++k) {
-    while (j < b_used && bb[j].key < a[k].key) ++j;
-    if (j < b_used && bb[j].key == a[k].key) kept += keep_if_not_empty(a, k, bb[j], w, both, both);
-  }
-  used = w;
-  members = kept;
+  const walk_result kept = detail::kernels().intersect_walk(buffer.data(), used, b.buffer.data(), b.used);
+  used = kept.blocks;
+  members = kept.members;
   compact();
 }
 
 void tnumbrelle::subtract(const tnumbrelle& b) {
-  tblock* a = buffer.data();
-  const tblock* bb = b.buffer.data();
-  const std::int32_t b_used = b.used;
-  std::int32_t w = 0, j = 0;
-  std::int64_t gone = 0;
-  for (std::int32_t k = 0; k < used; ++k) {
-    while (j < b_used && bb[j].key < a[k].key) ++j;
-    if (j < b_used && bb[j].key == a[k].key) {
-      gone += keep_if_not_empty(
-          a, k, bb[j], w, [](std::uint64_t x, std::uint64_t y) { return x & ~y; }, both);
-    } else {
-      if (w != k) a[w] = a[k];
-      ++w;
-    }
-  }
-  used = w;
-  members -= gone;
+  const walk_result gone = detail::kernels().subtract_walk(buffer.data(), used, b.buffer.data(), b.used);
+  used = gone.blocks;
+  members -= gone.members;
   compact();
 }
 
@@ -118,31 +97,12 @@ void tnumbrelle::merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symme
   const std::int64_t total = std::int64_t(a.used) + b.used;
   tbuffer merged;
   merged.resize(detail::buffer_length(total));
-  const tblock* x = a.buffer.data();
-  const tblock* y = b.buffer.data();
-  tblock* out = merged.data();
-  std::int32_t i = 0, j = 0, n = 0;
-  std::int64_t shared = 0;  // the members both have
-  while (i < a.used || j < b.used) {
-    if (j == b.used || (i < a.used && x[i].key < y[j].key)) {
-      out[n++] = x[i++];
-    } else if (i == a.used || x[i].key > y[j].key) {
-      out[n++] = y[j++];
-    } else {
-      const map_words p = load_map(x[i++]), q = load_map(y[j++]);
-      shared += map_popcount({{p.w[0] & q.w[0], p.w[1] & q.w[1], p.w[2] & q.w[2], p.w[3] & q.w[3]}});
-      const map_words m =
-          symmetric_difference
-              ? map_words{{p.w[0] ^ q.w[0], p.w[1] ^ q.w[1], p.w[2] ^ q.w[2], p.w[3] ^ q.w[3]}}
-              : map_words{{p.w[0] | q.w[0], p.w[1] | q.w[1], p.w[2] | q.w[2], p.w[3] | q.w[3]}};
-      out[n].key = x[i - 1].key;
-      store_map(out[n], m);
-      if (!symmetric_difference || !map_is_empty(m)) ++n;
-    }
-  }
+  const walk_result merge = detail::kernels().merge_walk(a.buffer.data(), a.used, b.buffer.data(), b.used,
+                                                         merged.data(), symmetric_difference);
+  const std::int32_t n = merge.blocks;
   merged.resize(static_cast<std::int32_t>(detail::compacted_capacity(total, n)));
   const bool unordered = a.keys_unordered || b.keys_unordered;
-  const std::int64_t result_members = a.members + b.members - (symmetric_difference ? 2 : 1) * shared;
+  const std::int64_t result_members = a.members + b.members - (symmetric_difference ? 2 : 1) * merge.members;
   buffer.swap(merged);
   used = n;
   members = result_members;

@@ -44,12 +44,18 @@ cpu_level cpu_cap() noexcept {
 
 kernel_table kernels_for(cpu_level level) noexcept {
   level = std::min(level, cpu_cap());
-  kernel_table k{count_members_portable,  count_combination_portable,     encode_records_portable,
-                 decode_records_portable, roaring::write_bitmap_portable, roaring::stage_bitset_portable};
+  kernel_table k{count_members_portable,        count_combination_portable,
+                 intersect_walk_portable,       subtract_walk_portable,
+                 merge_walk_portable,           encode_records_portable,
+                 decode_records_portable,       roaring::write_bitmap_portable,
+                 roaring::stage_bitset_portable};
 #ifdef INTSET_X86_KERNELS
   if (level >= cpu_level::popcnt) {
     k.count_members = x86::count_members_popcnt;
     k.count_combination = x86::count_combination_popcnt;
+    k.intersect_walk = x86::intersect_walk_popcnt;
+    k.subtract_walk = x86::subtract_walk_popcnt;
+    k.merge_walk = x86::merge_walk_popcnt;
     k.encode_records = x86::encode_records_ssse3;
     k.decode_records = x86::decode_records_ssse3;
   }

@@ -8,6 +8,7 @@
 
 #include <span>
 
+#include "intset/algebra_walks.h"
 #include "intset/counting_walk.h"
 #include "intset/record_codec.h"
 #include "intset/roaring_layout.h"
@@ -21,7 +22,10 @@ using member_counter = std::int64_t (*)(const tblock* blocks, std::int32_t n) no
 struct kernel_table {
   member_counter count_members;           // the members of a run of blocks
   combination_counter count_combination;  // the members of a combination, without building it
-  record_encoder encode_records;          // block records of the set file format
+  intersect_walker intersect_walk;        // the combining operations, counting as they go
+  subtract_walker subtract_walk;
+  merge_walker merge_walk;
+  record_encoder encode_records;  // block records of the set file format
   record_decoder decode_records;
   roaring::bitmap_writer write_bitmap;  // a whole Roaring bitmap
   roaring::bitset_stager stage_bitset;  // a Roaring bitset container made blocks

@@ -142,8 +142,6 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
   source.expect(8 * std::int64_t{count} + 4);
   detail::decode_progress progress;
   const detail::record_decoder decode_records = detail::kernels().decode_records;
-  const detail::member_counter count_members = detail::kernels().count_members;
-  std::int64_t member_count = 0;
   for (std::int32_t k = 0; k < count;) {
     source.need(8);  // a block's key and mask have arrived before room is made for it
     make_room(k, final_capacity);
@@ -162,7 +160,6 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
       done = decode_records(at, record + 8 + stored, buffer.data() + k, 1, progress);
       if (done != 1) throw ENumbrelle();  // cannot happen: the record is whole and its key in order
     }
-    member_count += count_members(buffer.data() + k, static_cast<std::int32_t>(done));  // blocks still hot
     const auto bytes = static_cast<std::size_t>(at - source.begin());
     source.skip(bytes);
     source.expect(static_cast<std::int64_t>(bytes - 8 * done - declared));  // the map bytes, now known
@@ -173,7 +170,7 @@ void tnumbrelle::load_current_form(record_source& source, std::int64_t max_block
   if (count > 0 && (!detail::key_in_range(buffer[0].key) || !detail::key_in_range(buffer[count - 1].key))) {
     throw ENumbrelle();
   }
-  finish_load(count, final_capacity, member_count);
+  finish_load(count, final_capacity, progress.members);
 }
 
 void tnumbrelle::load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks) {

@@ -37,19 +37,31 @@ unsigned char* encode_portable(const tblock& block, unsigned char* out, std::uin
   return bytes;
 }
 
-std::uint32_t decode_portable(std::uint32_t mask, const unsigned char* in, tblock& block) noexcept {
+// The set bits of each value of a nibble.
+constexpr unsigned char kNibbleBits[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
+// Decodes one record's map bytes into `block`; returns their sum and adds the block's members to `members`.
+std::uint32_t decode_portable(std::uint32_t mask, const unsigned char* in, tblock& block,
+                              std::int64_t& members) noexcept {
   std::uint32_t sum = 0;
   if (mask == 0xFFFFFFFFu) {
     std::memcpy(block.bits, in, 32);
-    for (int w = 0; w < 4; ++w) sum += byte_sum(load_word(block.bits + 8 * w));
+    for (int w = 0; w < 4; ++w) {
+      const std::uint64_t word = load_word(block.bits + 8 * w);
+      sum += byte_sum(word);
+      members += word_popcount(word);
+    }
     return sum;
   }
   std::memset(block.bits, 0, sizeof block.bits);
+  int bits = 0;
   for (std::uint32_t m = mask; m != 0; m &= m - 1) {
     const unsigned char byte = *in++;
     block.bits[std::countr_zero(m)] = byte;
     sum += byte;
+    bits += kNibbleBits[byte & 0xF] + kNibbleBits[byte >> 4];
   }
+  members += bits;
   return sum;
 }
 
@@ -72,7 +84,7 @@ std::size_t decode_records_portable(const unsigned char*& in, const unsigned cha
     const int stored = stored_bytes(mask);
     if (end - in < 8 + stored || (progress.has_last && progress.last_key >= key)) break;
     blocks[k].key = key;
-    progress.checksum += decode_portable(mask, in + 8, blocks[k]);
+    progress.checksum += decode_portable(mask, in + 8, blocks[k], progress.members);
     progress.last_key = key;
     progress.has_last = true;
     in += 8 + stored;

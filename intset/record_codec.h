@@ -16,11 +16,13 @@ constexpr std::size_t kRecordRoom = 40;
 // Bytes past the end of its input that a decoder may read (and ignore).
 constexpr std::size_t kDecodeOverread = 8;
 
-// Where decoding stands: the key of the last block decoded (if any) and the sum of the map bytes so far.
+// Where decoding stands: the key of the last block decoded (if any), the sum of the map bytes so far and
+// the members of the blocks decoded.
 struct decode_progress {
   std::int32_t last_key = 0;
   bool has_last = false;
   std::uint32_t checksum = 0;
+  std::int64_t members = 0;
 };
 
 // Writes the records of blocks[0..n) one after another from `out`, which has room for n * kRecordRoom

@@ -18,6 +18,7 @@
 #endif
 
 #include <algorithm>
+#include <bitset>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -298,6 +299,11 @@ TEST(FileBytes, EveryCodecLevelWritesAndReadsThePlainEncodersRecords) {
                 blocks.size());
       EXPECT_TRUE(same_blocks(decoded, blocks));
       EXPECT_EQ(progress.checksum, checksum);
+      std::int64_t bits = 0;
+      for (const tblock& block : blocks) {
+        for (const std::uint8_t byte : block.bits) bits += std::bitset<8>(byte).count();
+      }
+      EXPECT_EQ(progress.members, bits);
     }
   }
 }

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <span>
 
+#include "intset/algebra_walks.h"
 #include "intset/counting_walk.h"
 #include "intset/record_codec.h"
 #include "intset/roaring_layout.h"
@@ -38,6 +39,14 @@ std::int64_t count_members_avx512(const tblock* blocks, std::int32_t n) noexcept
 // counting_walk.h's walk with the popcount instruction (combination_counts.cpp).
 std::int64_t count_combination_popcnt(combination c, const tblock* a, std::int32_t a_used, const tblock* b,
                                       std::int32_t b_used) noexcept;
+
+// algebra_walks.h's walks with the popcount instruction (algebra_walks.cpp).
+walk_result intersect_walk_popcnt(tblock* a, std::int32_t a_used, const tblock* b,
+                                  std::int32_t b_used) noexcept;
+walk_result subtract_walk_popcnt(tblock* a, std::int32_t a_used, const tblock* b,
+                                 std::int32_t b_used) noexcept;
+walk_result merge_walk_popcnt(const tblock* x, std::int32_t x_used, const tblock* y, std::int32_t y_used,
+                              tblock* out, bool symmetric_difference) noexcept;
 
 // The set file's block records with SSSE3 byte shuffles and the popcount instruction
 // (record_codec_ssse3.cpp).

@@ -67,8 +67,10 @@ INTSET_SHUFFLE_KERNEL unsigned char* encode_shuffle(const tblock& block, unsigne
   return bytes;
 }
 
-INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const unsigned char* in,
-                                                   tblock& block) noexcept {
+// Decodes one record's map bytes into `block`; returns their sum and adds the block's members to
+// `members`.
+INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const unsigned char* in, tblock& block,
+                                                   std::int64_t& members) noexcept {
   __m128i groups[4];  // the low 8 bytes of each are one group of the map
   for (int g = 0; g < 4; ++g) {
     const unsigned m = (mask >> (8 * g)) & 0xFF;
@@ -83,6 +85,8 @@ INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const uns
   const __m128i hi = _mm_unpacklo_epi64(groups[2], groups[3]);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits), lo);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits + 16), hi);
+  for (const __m128i group : groups)
+    members += _mm_popcnt_u64(static_cast<std::uint64_t>(_mm_cvtsi128_si64(group)));
   return sum_of(lo, hi);
 }
 
@@ -107,6 +111,7 @@ INTSET_SHUFFLE_FUNCTION std::size_t decode_records_ssse3(const unsigned char*& i
   std::int32_t last_key = progress.last_key;
   bool has_last = progress.has_last;
   std::uint32_t checksum = progress.checksum;
+  std::int64_t members = progress.members;
   const unsigned char* at = in;
   for (; k < max && end - at >= 8; ++k) {
     const auto key = static_cast<std::int32_t>(get_u32(at));
@@ -114,13 +119,13 @@ INTSET_SHUFFLE_FUNCTION std::size_t decode_records_ssse3(const unsigned char*& i
     const int stored = _mm_popcnt_u32(mask);
     if (end - at < 8 + stored || (has_last && last_key >= key)) break;
     blocks[k].key = key;
-    checksum += decode_shuffle(mask, at + 8, blocks[k]);
+    checksum += decode_shuffle(mask, at + 8, blocks[k], members);
     last_key = key;
     has_last = true;
     at += 8 + stored;
   }
   in = at;
-  progress = {last_key, has_last, checksum};
+  progress = {last_key, has_last, checksum, members};
   return k;
 }
 
