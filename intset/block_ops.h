@@ -125,6 +125,43 @@ inline int next_set_bit(const tblock& block, int from) noexcept {
   return 256;
 }
 
+// The first index from `from` on whose key is not less than `key`, found by doubling steps and then halving,
+// so that a long run of blocks with smaller keys costs its logarithm.
+inline std::int32_t gallop(const tblock* blocks, std::int32_t from, std::int32_t used, std::int32_t key) {
+  std::int32_t step = 1, lo = from, hi = from;
+  while (hi < used && blocks[hi].key < key) {
+    lo = hi + 1;
+    hi = used - hi > step ? hi + step : used;
+    step *= 2;
+  }
+  while (lo < hi) {
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    if (blocks[mid].key < key) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+// The position (0..63) of the set bit of `word` that has exactly `k` set bits below it; k < popcount(word).
+inline int select_in_word(std::uint64_t word, int k) {
+  int position = 0;
+  for (int width = 32; width >= 1; width /= 2) {
+    const std::uint64_t low = word & ((std::uint64_t{1} << width) - 1);
+    const int below = word_popcount(low);
+    if (k < below) {
+      word = low;
+    } else {
+      k -= below;
+      word >>= width;
+      position += width;
+    }
+  }
+  return position;
+}
+
 }  // namespace intset::detail
 
 #endif  // INTSET_BLOCK_OPS_H_

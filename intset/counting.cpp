@@ -42,26 +42,6 @@ std::int64_t count_members_of(detail::combination c, const tnumbrelle& a, const 
                                              static_cast<std::int32_t>(y.size()));
 }
 
-// The first index from `from` on whose key is not less than `key`, found by doubling steps and then halving,
-// so that a long run of blocks with smaller keys costs its logarithm.
-std::int32_t gallop(const tblock* blocks, std::int32_t from, std::int32_t used, std::int32_t key) {
-  std::int32_t step = 1, lo = from, hi = from;
-  while (hi < used && blocks[hi].key < key) {
-    lo = hi + 1;
-    hi = used - hi > step ? hi + step : used;
-    step *= 2;
-  }
-  while (lo < hi) {
-    const std::int32_t mid = lo + (hi - lo) / 2;
-    if (blocks[mid].key < key) {
-      lo = mid + 1;
-    } else {
-      hi = mid;
-    }
-  }
-  return lo;
-}
-
 }  // namespace
 
 std::int64_t tnumbrelle::intersect_count(const tnumbrelle& b) const {
@@ -86,9 +66,9 @@ bool tnumbrelle::intersects(const tnumbrelle& b) const {
   std::int32_t i = 0, j = 0;
   while (i < used && j < b.used) {
     if (x[i].key < y[j].key) {
-      i = gallop(x, i + 1, used, y[j].key);
+      i = detail::gallop(x, i + 1, used, y[j].key);
     } else if (x[i].key > y[j].key) {
-      j = gallop(y, j + 1, b.used, x[i].key);
+      j = detail::gallop(y, j + 1, b.used, x[i].key);
     } else {
       const map_words m = load_map(x[i++]), n = load_map(y[j++]);
       if (((m.w[0] & n.w[0]) | (m.w[1] & n.w[1]) | (m.w[2] & n.w[2]) | (m.w[3] & n.w[3])) != 0) return true;

@@ -59,6 +59,33 @@ tarrayofinteger tnumbrelle::to_array() {
   return members;
 }
 
+// The common case, a whole block that fits, takes no count of the room left per member.
+std::span<std::int32_t> tnumbrelle::members_from(std::int32_t from, std::span<std::int32_t> buffer) const {
+  if (buffer.empty() || used == 0) return {};
+  const location at = locate(from);
+  std::int32_t* out = buffer.data();
+  std::int32_t* const end = out + buffer.size();
+  unsigned start = at.found ? at.bit : 0u;
+  for (std::int32_t i = at.position; i < used && out != end; ++i, start = 0) {
+    const tblock& block = this->buffer[i];
+    const std::int32_t base = value_of(block.key, 0);
+    for (unsigned w = start >> 6; w < 4; ++w) {
+      std::uint64_t word = map_word(block, w);
+      if (w == start >> 6) word &= ~std::uint64_t{0} << (start & 63u);
+      if (end - out >= 64) {
+        for (; word != 0; word &= word - 1)
+          *out++ = base + static_cast<std::int32_t>(64 * w) + std::countr_zero(word);
+      } else {
+        for (; word != 0 && out != end; word &= word - 1) {
+          *out++ = base + static_cast<std::int32_t>(64 * w) + std::countr_zero(word);
+        }
+        if (out == end) break;
+      }
+    }
+  }
+  return buffer.first(static_cast<std::size_t>(out - buffer.data()));
+}
+
 // --- Standard iteration -----------------------------------------------------------------------------
 
 tnumbrelle::const_iterator::const_iterator(const tblock* blocks, std::int32_t used, std::int32_t index,

@@ -39,23 +39,6 @@ int highest_bit(const map_words& m) {
   return 64 * w + 63 - std::countl_zero(m.w[w]);
 }
 
-// The position (0..63) of the set bit of `word` that has exactly `k` set bits below it; k < popcount(word).
-int select_in_word(std::uint64_t word, int k) {
-  int position = 0;
-  for (int width = 32; width >= 1; width /= 2) {
-    const std::uint64_t low = word & ((std::uint64_t{1} << width) - 1);
-    const int below = word_popcount(low);
-    if (k < below) {
-      word = low;
-    } else {
-      k -= below;
-      word >>= width;
-      position += width;
-    }
-  }
-  return position;
-}
-
 // include() of a value whose block is missing: a new block at `position`, the buffer grown by 32 when full.
 void insert_block(tbuffer& buffer, std::int32_t& used, std::int32_t position, std::int32_t key,
                   const map_words& map) {
@@ -306,7 +289,7 @@ std::int64_t tnumbrelle::member_with_rank(std::int64_t k) const {
   for (int w = 0; w < 4; ++w) {
     const int members = word_popcount(map.w[w]);
     if (k < members) {
-      const int bit = 64 * w + select_in_word(map.w[w], static_cast<int>(k));
+      const int bit = 64 * w + detail::select_in_word(map.w[w], static_cast<int>(k));
       return value_of(blocks[i].key, static_cast<unsigned>(bit));
     }
     k -= members;

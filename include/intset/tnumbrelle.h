@@ -154,6 +154,25 @@ class INTSET_EXPORT tnumbrelle {
   // The member with exactly `k` members below it; empty when k < 0 or k >= the member count. O(blocks).
   std::optional<std::int32_t> select(std::int64_t k) const { return member_or_none(member_with_rank(k)); }
 
+  // --- Many lookups at once -------------------------------------------------------------------------
+  // Each answers a whole array in one call: input in ascending order in one walk beside the blocks, O(n +
+  // blocks); other input through an index built in O(blocks) and a search per value. Raises
+  // std::invalid_argument, writing nothing, when `out` is not as long as the input.
+
+  // out[i] := contains(values[i]).
+  void contains_many(std::span<const std::int32_t> values, std::span<bool> out) const;
+  // out[i] := rank(values[i]).
+  void rank_many(std::span<const std::int32_t> values, std::span<std::int64_t> out) const;
+  // out[i] := *select(ranks[i]). Raises std::out_of_range naming the first position whose rank lies outside
+  // [0, size()), before anything is written.
+  void select_many(std::span<const std::int64_t> ranks, std::span<std::int32_t> out) const;
+
+  // Fills `buffer` with the smallest members not less than `from`, ascending, and returns the part filled:
+  // empty when there is none (or the buffer is empty). O(log blocks + members written / 64 + blocks
+  // passed). To go on, call again from the last member + 1, unless that member was 2147483647. Leaves the
+  // enumeration cursor alone, so it may run beside other readers.
+  std::span<std::int32_t> members_from(std::int32_t from, std::span<std::int32_t> buffer) const;
+
   // --- Enumeration through the set's own cursor ----------------------------------------------------
 
   // Starts an enumeration: stores the smallest member in `value` and returns true, or returns false on an
