@@ -263,6 +263,33 @@ class shape_data {
     }
     return *differs_early_;
   }
+  // A million values (scaled) to look up at once, half of them members, the others anywhere in A's span,
+  // and as many ranks of members; each in random and in ascending order, and mapped for CRoaring.
+  struct batch {
+    values random, ascending;
+    std::vector<std::int64_t> random_ranks, ascending_ranks;
+    std::vector<std::uint32_t> flipped_random, flipped_ascending;
+  };
+  const batch& batches() {
+    if (!batch_) {
+      batch_ = std::make_unique<batch>();
+      std::mt19937_64 rng(77);
+      const std::size_t n = scaled(1e6);
+      std::uniform_int_distribution<std::size_t> pick(0, a.sorted.size() - 1);
+      std::uniform_int_distribution<std::int64_t> in_span(a.sorted.front(), a.sorted.back());
+      for (std::size_t i = 0; i < n; ++i) {
+        batch_->random.push_back(i % 2 ? a.sorted[pick(rng)] : static_cast<std::int32_t>(in_span(rng)));
+        batch_->random_ranks.push_back(static_cast<std::int64_t>(pick(rng)));
+      }
+      batch_->ascending = batch_->random;
+      std::sort(batch_->ascending.begin(), batch_->ascending.end());
+      batch_->ascending_ranks = batch_->random_ranks;
+      std::sort(batch_->ascending_ranks.begin(), batch_->ascending_ranks.end());
+      batch_->flipped_random = flipped_of(batch_->random);
+      batch_->flipped_ascending = flipped_of(batch_->ascending);
+    }
+    return *batch_;
+  }
   // An equal copy of A, held apart from it.
   side_data& copy() {
     if (!copy_) copy_ = std::make_unique<side_data>(a.sorted);
@@ -280,6 +307,7 @@ class shape_data {
 
  private:
   std::unique_ptr<side_data> superset_, differs_early_, copy_;
+  std::unique_ptr<batch> batch_;
 };
 
 std::vector<shape_recipe> all_shapes;
@@ -1352,6 +1380,101 @@ void register_queries(std::size_t s) {
   });
 }
 
+// A million lookups at once: contains_many, rank_many and select_many beside the loops of the single-value
+// forms (ours, and CRoaring's, whose values and ranks are the same), in random and in ascending order; and
+// enumerating the whole set through members_from() with a 256-value buffer.
+void register_batches(std::size_t s) {
+  for (const bool ascending : {false, true}) {
+    const std::string order = ascending ? " ascending" : " random";
+    const auto pick = [ascending](const shape_data::batch& b) -> const values& {
+      return ascending ? b.ascending : b.random;
+    };
+    const auto pick_ranks = [ascending](const shape_data::batch& b) -> const std::vector<std::int64_t>& {
+      return ascending ? b.ascending_ranks : b.random_ranks;
+    };
+    add_plain("contains_many" + order, s, kOurs, [=](benchmark::State& st, shape_data& d) {
+      const values& q = pick(d.batches());
+      std::unique_ptr<bool[]> out(new bool[q.size()]);
+      for (auto _ : st) {
+        d.a.ours.contains_many(q, {out.get(), q.size()});
+        benchmark::DoNotOptimize(out.get());
+      }
+      set_members(st, d.a.sorted.size(), q.size());
+    });
+    add_plain("contains loop" + order, s, kOurs, [=](benchmark::State& st, shape_data& d) {
+      const values& q = pick(d.batches());
+      std::unique_ptr<bool[]> out(new bool[q.size()]);
+      for (auto _ : st) {
+        for (std::size_t i = 0; i < q.size(); ++i) out[i] = d.a.ours.contains(q[i]);
+        benchmark::DoNotOptimize(out.get());
+      }
+      set_members(st, d.a.sorted.size(), q.size());
+    });
+    add_plain("contains_many" + order, s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+      const std::vector<std::uint32_t>& q =
+          ascending ? d.batches().flipped_ascending : d.batches().flipped_random;
+      std::unique_ptr<bool[]> out(new bool[q.size()]);
+      for (auto _ : st) {
+        for (std::size_t i = 0; i < q.size(); ++i) out[i] = roaring_bitmap_contains(d.a.roaring.get(), q[i]);
+        benchmark::DoNotOptimize(out.get());
+      }
+      set_members(st, d.a.sorted.size(), q.size());
+    });
+    add_plain("rank_many" + order, s, kOurs, [=](benchmark::State& st, shape_data& d) {
+      const values& q = pick(d.batches());
+      std::vector<std::int64_t> out(q.size());
+      for (auto _ : st) {
+        d.a.ours.rank_many(q, out);
+        benchmark::DoNotOptimize(out.data());
+      }
+      set_members(st, d.a.sorted.size(), q.size());
+    });
+    add_plain("rank_many" + order, s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+      const std::vector<std::uint32_t>& q =
+          ascending ? d.batches().flipped_ascending : d.batches().flipped_random;
+      std::vector<std::uint64_t> out(q.size());
+      for (auto _ : st) {
+        for (std::size_t i = 0; i < q.size(); ++i) out[i] = roaring_bitmap_rank(d.a.roaring.get(), q[i]);
+        benchmark::DoNotOptimize(out.data());
+      }
+      set_members(st, d.a.sorted.size(), q.size());
+    });
+    add_plain("select_many" + order, s, kOurs, [=](benchmark::State& st, shape_data& d) {
+      const std::vector<std::int64_t>& k = pick_ranks(d.batches());
+      values out(k.size());
+      for (auto _ : st) {
+        d.a.ours.select_many(k, out);
+        benchmark::DoNotOptimize(out.data());
+      }
+      set_members(st, d.a.sorted.size(), k.size());
+    });
+    add_plain("select_many" + order, s, kRoaring, [=](benchmark::State& st, shape_data& d) {
+      const std::vector<std::int64_t>& k = pick_ranks(d.batches());
+      std::vector<std::uint32_t> out(k.size());
+      for (auto _ : st) {
+        for (std::size_t i = 0; i < k.size(); ++i) {
+          roaring_bitmap_select(d.a.roaring.get(), static_cast<std::uint32_t>(k[i]), &out[i]);
+        }
+        benchmark::DoNotOptimize(out.data());
+      }
+      set_members(st, d.a.sorted.size(), k.size());
+    });
+  }
+  add_plain("members_from", s, kOurs, [](benchmark::State& st, shape_data& d) {
+    const tnumbrelle& set = d.a.ours;
+    std::int32_t buffer[256];
+    for (auto _ : st) {
+      for (std::int64_t from = INT32_MIN; from <= INT32_MAX;) {
+        const std::span<std::int32_t> got = set.members_from(static_cast<std::int32_t>(from), buffer);
+        if (got.empty()) break;
+        benchmark::DoNotOptimize(got.data());
+        from = std::int64_t{got.back()} + 1;
+      }
+    }
+    set_members(st, d.a.sorted.size(), d.a.sorted.size());
+  });
+}
+
 // The member count of A op B without building it, whether A and B meet, A := A xor B, and a copy of A.
 void register_counting_and_copies(std::size_t s) {
   struct counting {
@@ -1421,6 +1544,7 @@ void register_all() {
     register_comparisons(s);
     register_range_changes(s);
     register_queries(s);
+    register_batches(s);
     register_counting_and_copies(s);
     register_files(s);
     register_roaring_format(s);

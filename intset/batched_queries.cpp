@@ -34,7 +34,50 @@ bool bit_set(const tblock& block, std::int32_t value) {
   return (block.bits[bit >> 3] >> (bit & 7)) & 1;
 }
 
-// The members of the block whose bits are at most `bit`.
+// Per byte value: its set bits, and the position of its set bit with j set bits below it.
+struct byte_tables {
+  std::uint8_t bits[256];
+  std::uint8_t select[256][8];
+};
+constexpr byte_tables make_byte_tables() {
+  byte_tables t{};
+  for (int b = 0; b < 256; ++b) {
+    int n = 0;
+    for (int j = 0; j < 8; ++j) {
+      if ((b >> j) & 1) t.select[b][n++] = static_cast<std::uint8_t>(j);
+    }
+    t.bits[b] = static_cast<std::uint8_t>(n);
+  }
+  return t;
+}
+constexpr byte_tables kBytes = make_byte_tables();
+
+std::int32_t value_at(const tblock& block, unsigned bit) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(block.key) << 8 | bit);
+}
+
+// The members of one block counted byte by byte, so that the rank of a bit or the member of a rank in it is
+// a lookup or two: before[i] is the members of bytes [0, i).
+struct byte_counts {
+  byte_counts() = default;
+  explicit byte_counts(const tblock& block) {
+    int total = 0;
+    for (int i = 0; i < 32; ++i) {
+      before[i] = static_cast<std::uint16_t>(total);
+      total += kBytes.bits[block.bits[i]];
+    }
+    members = total;
+  }
+  // The members at bits 0..bit of `block`.
+  int up_to(const tblock& block, unsigned bit) const {
+    const unsigned byte = bit >> 3;
+    return before[byte] + kBytes.bits[block.bits[byte] & ((2u << (bit & 7)) - 1)];
+  }
+  std::uint16_t before[32] = {};
+  int members = 0;
+};
+
+// The members at bits 0..bit of `block`, for a block met once.
 int members_up_to(const tblock& block, unsigned bit) {
   map_words m = load_map(block);
   const unsigned w = bit >> 6;
@@ -45,62 +88,70 @@ int members_up_to(const tblock& block, unsigned bit) {
 
 // The member of the block with exactly `k` members of the block below it; k < the block's members.
 std::int32_t member_at(const tblock& block, std::int64_t k) {
-  const map_words m = load_map(block);
-  for (int w = 0;; ++w) {
-    const int members = detail::word_popcount(m.w[w]);
-    if (k < members) {
-      const int bit = 64 * w + detail::select_in_word(m.w[w], static_cast<int>(k));
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(block.key) << 8 |
-                                       static_cast<unsigned>(bit));
-    }
-    k -= members;
-  }
+  unsigned byte = 0;
+  for (; k >= kBytes.bits[block.bits[byte]]; ++byte) k -= kBytes.bits[block.bits[byte]];
+  return value_at(block, 8 * byte + kBytes.select[block.bits[byte]][k]);
 }
 
-// Where the blocks of rising keys are, for the searches of one call: a table from each key between the
-// lowest and the highest to the position of the first block whose key is not less, when the keys leave
-// few gaps (one load a search); otherwise the keys alone, packed, for a halving search that stays in the
-// cache longer than one over the blocks.
+// Where the blocks of rising keys are, for the searches of one call. The keys from the lowest on are cut
+// into buckets of 2^shift keys, as many as it takes to have about two buckets per block, and a table gives
+// the position of the first block of each bucket; a search looks at the few keys of its bucket, kept apart
+// and packed so that it stays in the cache. Where the keys leave few gaps a bucket is one key and the
+// table alone answers.
 class key_positions {
  public:
   explicit key_positions(std::span<const tblock> blocks) : used_(static_cast<std::int32_t>(blocks.size())) {
     if (blocks.empty()) return;
     first_ = blocks.front().key;
     const std::int64_t span = std::int64_t{blocks.back().key} - first_ + 1;
-    if (span <= 4 * std::int64_t{used_} + 4096) {
-      table_.resize(static_cast<std::size_t>(span));
-      std::int32_t position = 0;
-      for (std::int64_t k = 0; k < span; ++k) {
-        while (blocks[static_cast<std::size_t>(position)].key < first_ + k) ++position;
-        table_[static_cast<std::size_t>(k)] = position;
-      }
-    } else {
-      keys_.reserve(blocks.size());
-      for (const tblock& block : blocks) keys_.push_back(block.key);
+    while ((span >> shift_) > 2 * std::int64_t{used_} + 1024) ++shift_;
+    const std::int64_t buckets = ((span - 1) >> shift_) + 1;
+    keys_.reserve(blocks.size());
+    for (const tblock& block : blocks) keys_.push_back(block.key);
+    start_.resize(static_cast<std::size_t>(buckets) + 1);
+    std::int32_t position = 0;
+    for (std::int64_t b = 0; b <= buckets; ++b) {
+      const std::int64_t lowest = first_ + (b << shift_);
+      while (position < used_ && keys_[static_cast<std::size_t>(position)] < lowest) ++position;
+      start_[static_cast<std::size_t>(b)] = position;
     }
   }
 
   // The position of the first block whose key is not less than `key`; the block count when there is none.
   std::int32_t operator()(std::int32_t key) const {
     if (used_ == 0 || key <= first_) return 0;
-    const std::int64_t offset = std::int64_t{key} - first_;
-    if (!table_.empty())
-      return offset < std::ssize(table_) ? table_[static_cast<std::size_t>(offset)] : used_;
-    const std::int32_t* base = keys_.data();
-    for (std::size_t n = keys_.size(); n > 1;) {
-      const std::size_t half = n / 2;
-      base = base[half - 1] < key ? base + half : base;
-      n -= half;
+    const auto bucket = static_cast<std::size_t>((std::int64_t{key} - first_) >> shift_);
+    if (bucket + 1 >= start_.size()) return used_;
+    std::int32_t lo = start_[bucket];
+    const std::int32_t hi = start_[bucket + 1];
+    if (hi - lo > 8) {  // a crowded bucket: halve it first
+      const std::int32_t* base = keys_.data() + lo;
+      for (std::int32_t n = hi - lo; n > 1;) {
+        const std::int32_t half = n / 2;
+        base = base[half - 1] < key ? base + half : base;
+        n -= half;
+      }
+      lo = static_cast<std::int32_t>(base - keys_.data());
     }
-    return static_cast<std::int32_t>(base - keys_.data()) + (*base < key ? 1 : 0);
+    while (lo < hi && keys_[static_cast<std::size_t>(lo)] < key) ++lo;
+    return lo;
   }
 
  private:
   std::int32_t used_;
   std::int64_t first_ = 0;
-  std::vector<std::int32_t> table_;
+  int shift_ = 0;
+  std::vector<std::int32_t> start_;  // the position of each bucket's first block, and the block count last
   std::vector<std::int32_t> keys_;
 };
+
+// The first position after `i` whose key is not less than `key` (the key at i being less): usually the
+// next block, otherwise found by galloping.
+std::int32_t next_position(const tblock* blocks, std::int32_t i, std::int32_t used, std::int32_t key) {
+  ++i;
+  if (i == used || blocks[i].key >= key) return i;
+  return detail::gallop(blocks, i + 1, used, key);
+}
 
 // The members of the blocks before each position: running[i] for blocks [0, i).
 std::vector<std::int64_t> running_counts(std::span<const tblock> blocks) {
@@ -122,7 +173,7 @@ void tnumbrelle::contains_many(std::span<const std::int32_t> values, std::span<b
     std::int32_t i = 0;
     for (std::size_t v = 0; v < n; ++v) {
       const std::int32_t key = key_of(values[v]);
-      if (i < used && blocks[i].key < key) i = detail::gallop(blocks, i + 1, used, key);
+      if (i < used && blocks[i].key < key) i = next_position(blocks, i, used, key);
       out[v] = i < used && blocks[i].key == key && bit_set(blocks[i], values[v]);
     }
   } else {
@@ -147,15 +198,25 @@ void tnumbrelle::rank_many(std::span<const std::int32_t> values, std::span<std::
   } else if (std::is_sorted(values.begin(), values.end())) {
     const detail::member_counter count_members = detail::kernels().count_members;
     std::int32_t i = 0;
-    std::int64_t below = 0;  // the members of blocks [0, i)
+    std::int64_t below = 0;     // the members of blocks [0, i)
+    std::int32_t counted = -1;  // the block whose bytes `bytes` counts
+    byte_counts bytes;
     for (std::size_t v = 0; v < n; ++v) {
       const std::int32_t key = key_of(values[v]);
       if (i < used && blocks[i].key < key) {
-        const std::int32_t next = detail::gallop(blocks, i + 1, used, key);
+        const std::int32_t next = next_position(blocks, i, used, key);
         below += count_members(blocks + i, next - i);
         i = next;
       }
-      out[v] = rank_at(below, i, values[v]);
+      std::int64_t r = below;
+      if (i < used && blocks[i].key == key) {
+        if (counted != i) {
+          bytes = byte_counts(blocks[i]);
+          counted = i;
+        }
+        r += bytes.up_to(blocks[i], detail::bit_of(values[v]));
+      }
+      out[v] = r;
     }
   } else if (n * kBlocksPerValueToIndex < static_cast<std::size_t>(used)) {
     const std::vector<std::int64_t> running = running_counts(this->blocks());
@@ -187,26 +248,35 @@ void tnumbrelle::select_many(std::span<const std::int64_t> ranks, std::span<std:
   if (keys_unordered) {
     for (std::size_t r = 0; r < n; ++r) out[r] = static_cast<std::int32_t>(member_with_rank(ranks[r]));
   } else if (std::is_sorted(ranks.begin(), ranks.end())) {
-    // Runs of 64 blocks are skipped whole by their count, as select() does.
+    // Runs of 64 blocks are skipped whole by their count, as select() does; within a block the byte that
+    // holds the member only moves forward.
     constexpr std::int32_t kRun = 64;
     const detail::member_counter count_members = detail::kernels().count_members;
     std::int32_t i = 0;
-    std::int64_t below = 0;                                     // the members of blocks [0, i)
-    std::int64_t in_block = map_popcount(load_map(blocks[0]));  // those of block i
+    std::int64_t below = 0;  // the members of blocks [0, i)
+    byte_counts bytes(blocks[0]);
+    unsigned byte = 0;
     for (std::size_t r = 0; r < n; ++r) {
       const std::int64_t k = ranks[r];
-      while (below + in_block <= k) {
-        below += in_block;
-        ++i;
-        while (used - i > kRun) {
-          const std::int64_t run = count_members(blocks + i, kRun);
-          if (below + run > k) break;
-          below += run;
-          i += kRun;
-        }
-        in_block = map_popcount(load_map(blocks[i]));
+      if (below + bytes.members <= k) {
+        int steps = 0;
+        do {
+          below += bytes.members;
+          ++i;
+          while (++steps > 4 && used - i > kRun) {  // ranks far ahead: skip runs of blocks
+            const std::int64_t run = count_members(blocks + i, kRun);
+            if (below + run > k) break;
+            below += run;
+            i += kRun;
+          }
+          bytes = byte_counts(blocks[i]);
+        } while (below + bytes.members <= k);
+        byte = 0;
       }
-      out[r] = member_at(blocks[i], k - below);
+      const auto in_block = static_cast<int>(k - below);
+      while (byte < 31 && bytes.before[byte + 1] <= in_block) ++byte;
+      const std::uint8_t map_byte = blocks[i].bits[byte];
+      out[r] = value_at(blocks[i], 8 * byte + kBytes.select[map_byte][in_block - bytes.before[byte]]);
     }
   } else {
     const std::vector<std::int64_t> running = running_counts(this->blocks());
