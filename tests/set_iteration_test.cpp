@@ -80,6 +80,8 @@ TEST(SetIteration, WorksWithRangesAlgorithms) {
   std::ranges::copy(view | std::views::filter([](std::int32_t v) { return v % 2 == 0; }),
                     std::back_inserter(evens));
   EXPECT_EQ(evens, (std::vector<std::int32_t>{-300, 0, 70000}));
+  static_assert(std::ranges::sized_range<const tnumbrelle>);
+  EXPECT_EQ(std::ranges::size(view), 5);
 #endif
 }
 
