@@ -9,6 +9,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,12 @@ using Mode = Operand::Mode;
 
 PyObject* abc_set = nullptr;  // collections.abc.Set
 
+// The type's name without its module, as messages give it.
+const char* short_name(PyTypeObject* type) {
+  const char* dot = std::strrchr(type->tp_name, '.');
+  return dot != nullptr ? dot + 1 : type->tp_name;
+}
+
 // --- Life cycle -----------------------------------------------------------------------------------------
 
 PyObject* frozen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -33,7 +40,7 @@ PyObject* frozen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   PyObject* iterable = nullptr;
-  if (!PyArg_UnpackTuple(args, type->tp_name, 0, 1, &iterable)) return nullptr;
+  if (!PyArg_UnpackTuple(args, short_name(type), 0, 1, &iterable)) return nullptr;
   return guarded([&] {
     if (iterable == nullptr) return new_set(type, intset::tnumbrelle{});
     // Like frozenset(frozenset), a FrozenIntSet of a FrozenIntSet is the same object.
@@ -54,7 +61,7 @@ int mutable_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return -1;
   }
   PyObject* iterable = nullptr;
-  if (!PyArg_UnpackTuple(args, Py_TYPE(self)->tp_name, 0, 1, &iterable)) return -1;
+  if (!PyArg_UnpackTuple(args, short_name(Py_TYPE(self)), 0, 1, &iterable)) return -1;
   SetObject* s = as_set(self);
   const PyObject* done = guarded([&] {
     intset::tnumbrelle members;
@@ -390,14 +397,14 @@ void* slot(F f) {
 
 constexpr const char* kMutableDoc = NUMBRELLE_DOC(
     "IntSet(iterable=(), /)",
-    "A mutable set of ints in [-2**31, 2**31 - 1], kept as sorted 256-value blocks of 36 bytes.\n\n"
+    "A mutable set of 32-bit signed integers, kept as sorted 256-value blocks of 36 bytes each.\n\n"
     "It behaves as set does and adds ranges, order, counts without building, numpy arrays and files.\n"
     "len() is cached; in, add and discard take O(log blocks); the operators and the methods that take a\n"
     "whole set walk the blocks once, and release the GIL on big sets. Unhashable.");
 
 constexpr const char* kFrozenDoc = NUMBRELLE_DOC(
     "FrozenIntSet(iterable=(), /)",
-    "An immutable set of ints in [-2**31, 2**31 - 1], kept as sorted 256-value blocks of 36 bytes.\n\n"
+    "An immutable set of 32-bit signed integers, kept as sorted 256-value blocks of 36 bytes each.\n\n"
     "It behaves as frozenset does, and hashes as a frozenset of the same ints, computed once; the rest\n"
     "is as IntSet, without the changes.");
 
