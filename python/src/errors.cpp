@@ -1,7 +1,5 @@
 #include "errors.h"
 
-#include <cxxabi.h>
-
 #include <cerrno>
 #include <new>
 #include <string>
@@ -107,15 +105,7 @@ bool set_error(std::exception_ptr error, PyObject* file_name) noexcept {
   return true;
 }
 
-void set_error_from_current() {
-#ifdef __GLIBCXX__
-  try {
-    throw;
-  } catch (const abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
-  }
-#endif
+void set_error_from_current() noexcept {
   if (set_error(std::current_exception())) return;
   try {
     throw;

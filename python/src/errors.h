@@ -32,10 +32,10 @@ bool set_error(std::exception_ptr error, PyObject* file_name = nullptr) noexcept
 // the exception's filename holds it.
 void set_format_error(const char* message, PyObject* file_name) noexcept;
 
-// For the C API functions: sets the exception in flight as set_error() does, or SystemError for an unknown
-// one. Call inside a catch block. The forced unwind that ends a thread at interpreter shutdown (see
-// take_gil_back()) is thrown on.
-void set_error_from_current();
+// For the C API functions: sets the exception in flight as set_error() does, or SystemError for another
+// one. Call inside a catch (const std::exception&) block, never a catch-all: the forced unwind that ends a
+// thread at interpreter shutdown (see take_gil_back()) must pass.
+void set_error_from_current() noexcept;
 
 }  // namespace pyintset
 

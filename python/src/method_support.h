@@ -19,7 +19,7 @@ template <class Body>
 PyObject* guarded(Body&& body) {
   try {
     return body();
-  } catch (...) {
+  } catch (const std::exception&) {
     set_error_from_current();
     return nullptr;
   }

@@ -22,6 +22,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <span>
 #include <utility>
@@ -63,8 +64,11 @@ inline const char* type_name(const void* s) noexcept {
   return is_frozen(static_cast<PyObject*>(const_cast<void*>(s))) ? "FrozenIntSet" : "IntSet";
 }
 
-// Raised by this module's C++ code when the Python error indicator is already set.
-struct python_error {};
+// Raised by this module's C++ code when the Python error indicator is already set. Like every exception the
+// module raises or lets through, a std::exception: the handlers that set Python errors catch those alone.
+struct python_error : std::exception {
+  const char* what() const noexcept override { return "Python error"; }
+};
 
 // Sets the Python error indicator and throws python_error.
 [[noreturn]] void raise(PyObject* type, const char* format, ...);
@@ -79,9 +83,9 @@ PyObject* new_set(PyTypeObject* type, intset::tnumbrelle&& set);
 // PyEval_RestoreThread(state), for a thread that released the GIL. While the interpreter shuts down, a
 // thread other than the main one that takes the GIL back is ended there by a forced unwind (glibc's
 // pthread_exit): it runs the destructors of the frames it leaves, without the GIL. So the GIL is never taken
-// back in a destructor (they are noexcept, and the unwind would end the process), catch-all handlers pass
-// the unwind on (set_error_from_current), and destructors that touch Python objects skip that while
-// gil_lost is set.
+// back in a destructor (they are noexcept, and the unwind would end the process), no handler that sets a
+// Python error catches more than std::exception (the unwind is none), and destructors that touch Python
+// objects skip that while gil_lost is set.
 extern thread_local bool gil_lost;
 inline void take_gil_back(PyThreadState* state) {
   gil_lost = true;

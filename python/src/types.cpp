@@ -88,7 +88,7 @@ void set_dealloc(PyObject* self) {
 Py_ssize_t set_length(PyObject* self) {
   try {
     return length_of(as_set(self));
-  } catch (...) {
+  } catch (const std::exception&) {
     set_error_from_current();
     return -1;
   }
@@ -190,7 +190,7 @@ Py_hash_t frozen_hash(PyObject* self) {
       readers.add(s);
       readers.run([&] { hash = frozenset_hash_of(s->set()); });
       s->hash = static_cast<Py_hash_t>(hash);
-    } catch (...) {
+    } catch (const std::exception&) {
       set_error_from_current();
       return -1;
     }
