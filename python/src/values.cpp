@@ -360,6 +360,7 @@ Operand::Operand(PyObject* object, Mode mode) {
 }
 
 void Operand::build_from_values() {
+  if (values_.empty()) return;  // a long range, already in the set
   Readers{static_cast<std::int64_t>(values_.size()) / 32}.run([&] {
     intset::tnumbrelle values_set = set_of_values(values_);
     if (owned_.is_empty()) {
