@@ -12,7 +12,9 @@ nearly in memory order, and each list that set() builds from has its int objects
 is timed from the values in random order and in ascending order, the same values in the same order for both.
 Each figure is the best of --repeats runs with the garbage collector off. Lookups and adds probe 200,000
 values, half of them members and half drawn from the same range, as int objects made in the order they are
-probed; every add run starts from a fresh copy. The table ends with the targets, each marked met or missed.
+probed; every add run starts from a fresh copy. Small changes add and then remove k of the probes at a time
+(update() then difference_update() of a tuple), k = 1 and 16, timed per value. The table ends with the
+targets, each marked met or missed.
 """
 
 import argparse
@@ -55,6 +57,12 @@ def look_up(s, probes):
 def add_all(s, probes):
     for x in probes:
         s.add(x)
+
+
+def change_by_few(s, batches):
+    for batch in batches:
+        s.update(batch)
+        s.difference_update(batch)
 
 
 def python_set_bytes(s):
@@ -100,6 +108,12 @@ def main():
         len(probes))
     row("s.add(x)", best_of(r, lambda s: add_all(s, probes), py_a.copy),
         best_of(r, lambda s: add_all(s, probes), ours_a.copy), len(probes))
+    for k in (1, 16):
+        batches = [tuple(probes[i:i + k]) for i in range(0, min(len(probes), 20_000 * k), k)]
+        values = 2 * sum(len(batch) for batch in batches)
+        row(f"s.update(k values); s.difference_update(same), k = {k}, per value",
+            best_of(r, lambda s: change_by_few(s, batches), py_a.copy),
+            best_of(r, lambda s: change_by_few(s, batches), ours_a.copy), values)
     row("a | b", best_of(r, lambda _: py_a | py_b), best_of(r, lambda _: ours_a | ours_b))
     row("a & b", best_of(r, lambda _: py_a & py_b), best_of(r, lambda _: ours_a & ours_b))
     row("build, random order: set(list) / IntSet(int32 array)", best_of(r, lambda _: set(a_shuffled_list)),
@@ -131,6 +145,10 @@ def main():
         ("iteration at most 3x the set's", ratio["iterate: for x in s"], 3.0),
         ("x in s at most 3x the set's per call", ratio["x in s"], 3.0),
         ("s.add(x) at most 3x the set's per call", ratio["s.add(x)"], 3.0),
+        ("changes by k <= 16 values at most 3x the set's per value, k = 1",
+         ratio["s.update(k values); s.difference_update(same), k = 1, per value"], 3.0),
+        ("changes by k <= 16 values at most 3x the set's per value, k = 16",
+         ratio["s.update(k values); s.difference_update(same), k = 16, per value"], 3.0),
         ("a | b at most 1/50 of the set's", ratio["a | b"], 1 / 50),
         ("a & b at most 1/50 of the set's", ratio["a & b"], 1 / 50),
         ("IntSet(int32 array) at most 1/20 of set(list), random order",

@@ -2,14 +2,17 @@
 
 IntSet is mutable and FrozenIntSet hashable; both behave as Python's set and frozenset do where those have
 the same operation, and add ranges, order statistics, counting without building, numpy arrays in and out,
-and the "nbl" and "roaring" bytes and files. See _intset.pyi for every operation.
+and the "nbl" and "roaring" bytes and files. help(IntSet) lists every operation; docs/python.md is the guide.
 """
 
-from collections.abc import MutableSet, Set
+from collections.abc import MutableSet as _MutableSet
+from collections.abc import Set as _Set
 
 from ._intset import FormatError, FrozenIntSet, IntSet
 
 __all__ = ["FormatError", "FrozenIntSet", "IntSet"]
 
-MutableSet.register(IntSet)
-Set.register(FrozenIntSet)
+_MutableSet.register(IntSet)
+_Set.register(FrozenIntSet)
+
+del _MutableSet, _Set

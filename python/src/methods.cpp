@@ -1,18 +1,10 @@
-// The methods of IntSet and FrozenIntSet that are not type slots, as pybind11 functions attached to the C API
-// types: combining, comparing, counting, ranges and order, and the changes only IntSet has. `self` arrives
-// through the casters of method_support.h, which accept only the package's sets; conversions.cpp attaches the
-// rest.
+// The methods both types have that read sets: combining into a new set, comparing, counting without
+// building, ranges and order, copying.
 #include "methods.h"
 
-#include <pybind11/stl.h>
-
-#include <algorithm>
-#include <chrono>
 #include <deque>
-#include <limits>
 
 #include "method_support.h"
-#include "values.h"
 
 namespace pyintset {
 
@@ -26,326 +18,275 @@ struct Operands {
   std::deque<Operand> list;
   Readers readers;
 
-  Operands(SetObject* self, const py::args& others, Mode mode) {
+  Operands(SetObject* self, PyObject* args, Mode mode) {
     readers.add(self);
-    for (const py::handle other : others) add(other, mode);
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(args); ++i) add(PyTuple_GET_ITEM(args, i), mode);
   }
-  Operands(SetObject* self, py::handle other, Mode mode) {
-    readers.add(self);
-    add(other, mode);
-  }
-  void add(py::handle other, Mode mode) {
-    const Operand& operand = list.emplace_back(other.ptr(), mode);
+  void add(PyObject* other, Mode mode) {
+    const Operand& operand = list.emplace_back(other, mode);
     if (operand.source() != nullptr) readers.add(operand.source());
   }
   const Operand& only() const { return list.front(); }
 };
 
-template <class Change>
-void change(SetObject* s, Change&& change) {
-  wait_for_readers(s);
-  try {
-    change(s->set());
-  } catch (...) {
-    changed(s);
-    throw;
-  }
-  changed(s);
-}
-
 // --- Combining ------------------------------------------------------------------------------------------
 
 template <class Combine>
-py::object combined(SetObject* self, Operands&& operands, Combine combine) {
-  tnumbrelle result;
-  operands.readers.run([&] {
-    result = self->set();
-    for (const Operand& operand : operands.list) combine(result, operand.set());
+PyObject* combined(PyObject* self, PyObject* args, Mode mode, Combine combine) {
+  return guarded([&] {
+    Operands operands{as_set(self), args, mode};
+    tnumbrelle result;
+    operands.readers.run([&] {
+      result = as_set(self)->set();
+      for (const Operand& operand : operands.list) combine(result, operand.set());
+    });
+    return new_set(base_type(self), std::move(result));
   });
-  return steal(new_set(Py_TYPE(self), std::move(result)));
 }
 
+PyObject* set_union(PyObject* self, PyObject* args) {
+  return combined(self, args, Mode::insert, [](tnumbrelle& r, const tnumbrelle& b) { r |= b; });
+}
+PyObject* set_intersection(PyObject* self, PyObject* args) {
+  return combined(self, args, Mode::lookup, [](tnumbrelle& r, const tnumbrelle& b) { r &= b; });
+}
+PyObject* set_difference(PyObject* self, PyObject* args) {
+  return combined(self, args, Mode::lookup, [](tnumbrelle& r, const tnumbrelle& b) { r -= b; });
+}
+PyObject* set_symmetric_difference(PyObject* self, PyObject* other) {
+  const Ref args{PyTuple_Pack(1, other)};
+  if (!args) return nullptr;
+  return combined(self, args.get(), Mode::insert, [](tnumbrelle& r, const tnumbrelle& b) { r ^= b; });
+}
+
+// --- Comparing and counting -------------------------------------------------------------------------------
+
+// count(self's set, the operand's set), read without the GIL when big.
 template <class Count>
-std::int64_t counted(SetObject* self, py::handle other, Mode mode, Count count) {
-  Operands operands{self, other, mode};
+std::int64_t counted(PyObject* self, const Operand& operand, Count count) {
+  Readers readers;
+  readers.add(as_set(self));
+  if (operand.source() != nullptr) readers.add(operand.source());
   std::int64_t n = 0;
-  operands.readers.run([&] { n = count(self->set(), operands.only().set()); });
+  readers.run([&] { n = count(as_set(self)->set(), operand.set()); });
   return n;
 }
 
-// The methods both types have.
-void add_reading_methods(PyTypeObject* type) {
-  method(
-      type, "union",
-      [](AnySet self, py::args others) {
-        return combined(self.s, Operands{self.s, others, Mode::insert},
-                        [](tnumbrelle& r, const tnumbrelle& b) { r |= b; });
-      },
-      "A new set with the members of the set and of every iterable.");
-  method(
-      type, "intersection",
-      [](AnySet self, py::args others) {
-        return combined(self.s, Operands{self.s, others, Mode::lookup},
-                        [](tnumbrelle& r, const tnumbrelle& b) { r &= b; });
-      },
-      "A new set with the members that the set and every iterable share.");
-  method(
-      type, "difference",
-      [](AnySet self, py::args others) {
-        return combined(self.s, Operands{self.s, others, Mode::lookup},
-                        [](tnumbrelle& r, const tnumbrelle& b) { r -= b; });
-      },
-      "A new set with the members of the set that are in none of the iterables.");
-  method(
-      type, "symmetric_difference",
-      [](AnySet self, py::handle other) {
-        return combined(self.s, Operands{self.s, other, Mode::insert},
-                        [](tnumbrelle& r, const tnumbrelle& b) { r ^= b; });
-      },
-      py::arg("other"), "A new set with the members in exactly one of the set and the iterable.");
-  method(
-      type, "isdisjoint",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::lookup,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.intersects(b); }) == 0;
-      },
-      py::arg("other"), "Whether the set and the iterable share no member.");
-  method(
-      type, "issubset",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::lookup,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.is_subset_of(b); }) != 0;
-      },
-      py::arg("other"), "Whether every member is in the iterable.");
-  method(
-      type, "issuperset",
-      [](AnySet self, py::handle other) {
-        Operands operands{self.s, other, Mode::lookup};
-        if (operands.only().others()) return false;
-        bool result = false;
-        operands.readers.run([&] { result = self.s->set().is_superset_of(operands.only().set()); });
-        return result;
-      },
-      py::arg("other"), "Whether every element of the iterable is a member.");
+template <class Count>
+PyObject* count_of(PyObject* self, PyObject* other, Mode mode, Count count) {
+  return guarded([&] { return PyLong_FromLongLong(counted(self, Operand{other, mode}, count)); });
+}
 
-  method(
-      type, "intersection_len",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::lookup,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.intersect_count(b); });
-      },
-      py::arg("other"), "len(self.intersection(other)), without building it.");
-  method(
-      type, "union_len",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::insert,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.unite_count(b); });
-      },
-      py::arg("other"), "len(self.union(other)), without building it.");
-  method(
-      type, "difference_len",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::lookup,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.subtract_count(b); });
-      },
-      py::arg("other"), "len(self.difference(other)), without building it.");
-  method(
-      type, "symmetric_difference_len",
-      [](AnySet self, py::handle other) {
-        return counted(self.s, other, Mode::insert,
-                       [](const tnumbrelle& a, const tnumbrelle& b) { return a.invert_count(b); });
-      },
-      py::arg("other"), "len(self.symmetric_difference(other)), without building it.");
-
-  method(
-      type, "contains_range",
-      [](AnySet self, py::handle start, py::handle stop) {
-        const long long lo = integer_argument(start), end = integer_argument(stop);
-        if (lo >= end) return true;
-        if (lo < kLowest || end - 1 > kHighest) return false;
-        return self.s->set().contains_range(static_cast<std::int32_t>(lo),
-                                            static_cast<std::int32_t>(end - 1));
-      },
-      py::arg("start"), py::arg("stop"), "Whether every value of range(start, stop) is a member.");
-  method(
-      type, "count_range",
-      [](AnySet self, py::handle start, py::handle stop) -> std::int64_t {
-        const long long lo = std::max(integer_argument(start), kLowest),
-                        end = std::min(integer_argument(stop), kHighest + 1);
-        if (lo >= end) return 0;
-        return self.s->set().count_range(static_cast<std::int32_t>(lo), static_cast<std::int32_t>(end - 1));
-      },
-      py::arg("start"), py::arg("stop"), "The number of members in range(start, stop).");
-  method(
-      type, "min",
-      [](AnySet self) {
-        const std::optional<std::int32_t> v = self.s->set().lowest();
-        if (!v) raise(PyExc_ValueError, "min() of an empty %s", type_name(self.s));
-        return *v;
-      },
-      "The smallest member (ValueError when empty).");
-  method(
-      type, "max",
-      [](AnySet self) {
-        const std::optional<std::int32_t> v = self.s->set().highest();
-        if (!v) raise(PyExc_ValueError, "max() of an empty %s", type_name(self.s));
-        return *v;
-      },
-      "The largest member (ValueError when empty).");
-  method(
-      type, "rank",
-      [](AnySet self, py::handle value) -> std::int64_t {
-        const long long v = integer_argument(value);
-        if (v < kLowest) return 0;
-        if (v > kHighest) return length_of(self.s);
-        std::int64_t rank = 0;
-        Readers readers;
-        readers.add(self.s);
-        readers.run([&] { rank = self.s->set().rank(static_cast<std::int32_t>(v)); });
-        return rank;
-      },
-      py::arg("value"), "The number of members less than or equal to value.");
-
-  add_conversion_methods(type);
-  method(type, "__sizeof__", [](AnySet self) {
-    return sizeof(SetObject) + static_cast<std::size_t>(self.s->set().capacity()) * sizeof(intset::tblock);
+PyObject* set_isdisjoint(PyObject* self, PyObject* other) {
+  return guarded([&] {
+    const Operand operand{other, Mode::lookup};
+    if (operand.is_few()) {
+      for (const std::int32_t v : operand.few())
+        if (as_set(self)->set().contains(v)) Py_RETURN_FALSE;
+      Py_RETURN_TRUE;
+    }
+    return PyBool_FromLong(counted(self, operand, [](auto& a, auto& b) { return a.intersects(b); }) == 0);
+  });
+}
+PyObject* set_issubset(PyObject* self, PyObject* other) {
+  return guarded([&] {
+    const Operand operand{other, Mode::lookup};
+    return PyBool_FromLong(counted(self, operand, [](auto& a, auto& b) { return a.is_subset_of(b); }) != 0);
+  });
+}
+PyObject* set_issuperset(PyObject* self, PyObject* other) {
+  return guarded([&] {
+    const Operand operand{other, Mode::lookup};
+    if (operand.others()) Py_RETURN_FALSE;
+    if (operand.is_few()) {
+      for (const std::int32_t v : operand.few())
+        if (!as_set(self)->set().contains(v)) Py_RETURN_FALSE;
+      Py_RETURN_TRUE;
+    }
+    return PyBool_FromLong(counted(self, operand, [](auto& a, auto& b) { return a.is_superset_of(b); }) != 0);
   });
 }
 
-py::object copy_of(AnySet self) {
-  if (is_frozen(reinterpret_cast<PyObject*>(self.s)))
-    return py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(self.s));
-  Operand source{reinterpret_cast<PyObject*>(self.s), Mode::insert};
-  return steal(new_set(Py_TYPE(self.s), source.take()));
+PyObject* set_intersection_len(PyObject* self, PyObject* other) {
+  return count_of(self, other, Mode::lookup, [](auto& a, auto& b) { return a.intersect_count(b); });
+}
+PyObject* set_union_len(PyObject* self, PyObject* other) {
+  return count_of(self, other, Mode::insert, [](auto& a, auto& b) { return a.unite_count(b); });
+}
+PyObject* set_difference_len(PyObject* self, PyObject* other) {
+  return count_of(self, other, Mode::lookup, [](auto& a, auto& b) { return a.subtract_count(b); });
+}
+PyObject* set_symmetric_difference_len(PyObject* self, PyObject* other) {
+  return count_of(self, other, Mode::insert, [](auto& a, auto& b) { return a.invert_count(b); });
 }
 
-// The methods only IntSet has; each changes the set holding the GIL.
-void add_changing_methods(PyTypeObject* type) {
-  method(
-      type, "remove",
-      [](MutableSet self, py::handle value) {
-        std::int32_t v;
-        const int found = lookup_value(value.ptr(), v);
-        if (found < 0) throw python_error{};
-        wait_for_readers(self.s);
-        if (found == 0 || !self.s->set().contains(v)) {
-          PyErr_SetObject(PyExc_KeyError, value.ptr());
-          throw python_error{};
-        }
-        change(self.s, [&](tnumbrelle& set) { set.exclude(v); });
-      },
-      py::arg("value"), "Removes a member (KeyError when it is not one).");
-  method(
-      type, "pop",
-      [](MutableSet self) {
-        wait_for_readers(self.s);
-        const std::optional<std::int32_t> lowest = self.s->set().lowest();
-        if (!lowest) raise(PyExc_KeyError, "pop from an empty IntSet");
-        change(self.s, [&](tnumbrelle& set) { set.exclude(*lowest); });
-        return *lowest;
-      },
-      "Removes and returns the smallest member (KeyError when empty).");
-  method(
-      type, "clear", [](MutableSet self) { change(self.s, [](tnumbrelle& set) { set.clear(); }); },
-      "Removes every member.");
-  method(
-      type, "update",
-      [](MutableSet self, py::args others) {
-        for (const py::handle other : others) {
-          const Operand operand{other.ptr(), Mode::insert};
-          change(self.s, [&](tnumbrelle& set) { set |= operand.set(); });
-        }
-      },
-      "Adds the elements of every iterable.");
-  method(
-      type, "intersection_update",
-      [](MutableSet self, py::args others) {
-        for (const py::handle other : others) {
-          const Operand operand{other.ptr(), Mode::lookup};
-          change(self.s, [&](tnumbrelle& set) { set &= operand.set(); });
-        }
-      },
-      "Keeps only the members found in every iterable.");
-  method(
-      type, "difference_update",
-      [](MutableSet self, py::args others) {
-        for (const py::handle other : others) {
-          const Operand operand{other.ptr(), Mode::lookup};
-          change(self.s, [&](tnumbrelle& set) { set -= operand.set(); });
-        }
-      },
-      "Removes the elements of every iterable.");
-  method(
-      type, "symmetric_difference_update",
-      [](MutableSet self, py::handle other) {
-        const Operand operand{other.ptr(), Mode::insert};
-        change(self.s, [&](tnumbrelle& set) { set ^= operand.set(); });
-      },
-      py::arg("other"), "Keeps the members in exactly one of the set and the iterable.");
-  method(
-      type, "add_range",
-      [](MutableSet self, py::handle start, py::handle stop) {
-        const long long lo = integer_argument(start), end = integer_argument(stop);
-        if (lo >= end) return;
-        if (lo < kLowest || end - 1 > kHighest) {
-          raise(PyExc_OverflowError, "range(%lld, %lld) reaches outside [-2147483648, 2147483647]", lo, end);
-        }
-        change(self.s, [&](tnumbrelle& set) {
-          set.include_range(static_cast<std::int32_t>(lo), static_cast<std::int32_t>(end - 1));
-        });
-      },
-      py::arg("start"), py::arg("stop"), "Adds every value of range(start, stop); stop may be 2**31.");
-  method(
-      type, "discard_range",
-      [](MutableSet self, py::handle start, py::handle stop) {
-        const long long lo = std::max(integer_argument(start), kLowest),
-                        end = std::min(integer_argument(stop), kHighest + 1);
-        if (lo >= end) return;
-        change(self.s, [&](tnumbrelle& set) {
-          set.exclude_range(static_cast<std::int32_t>(lo), static_cast<std::int32_t>(end - 1));
-        });
-      },
-      py::arg("start"), py::arg("stop"), "Removes every member in range(start, stop).");
+// --- Ranges and order
+// ---------------------------------------------------------------------------------------
+
+PyObject* set_contains_range(PyObject* self, PyObject* args) {
+  PyObject *start, *stop;
+  if (!PyArg_UnpackTuple(args, "contains_range", 2, 2, &start, &stop)) return nullptr;
+  return guarded([&] {
+    const RangeEnds range{start, stop};
+    if (range.empty) Py_RETURN_TRUE;
+    if (!range.within_members()) Py_RETURN_FALSE;
+    return PyBool_FromLong(as_set(self)->set().contains_range(static_cast<std::int32_t>(range.lo),
+                                                              static_cast<std::int32_t>(range.end - 1)));
+  });
+}
+
+PyObject* set_count_range(PyObject* self, PyObject* args) {
+  PyObject *start, *stop;
+  if (!PyArg_UnpackTuple(args, "count_range", 2, 2, &start, &stop)) return nullptr;
+  return guarded([&] {
+    const RangeEnds range{start, stop};
+    std::int32_t first, last;
+    if (!range.members_part(first, last)) return PyLong_FromLong(0);
+    return PyLong_FromLongLong(as_set(self)->set().count_range(first, last));
+  });
+}
+
+PyObject* set_irange(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* names[] = {"start", "stop", "reverse", nullptr};
+  PyObject *start = Py_None, *stop = Py_None;
+  int reverse = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OO$p:irange", const_cast<char**>(names), &start, &stop,
+                                   &reverse))
+    return nullptr;
+  return guarded([&] {
+    // Saturating the ends changes no answer: the members lie well inside the limits of long long.
+    const long long lo = start == Py_None ? kLowest : integer_argument(start);
+    const long long end = stop == Py_None ? kHighest + 1 : integer_argument(stop);
+    std::int32_t first = INT32_MAX, last = INT32_MIN;  // empty
+    if (lo < end && end > kLowest && lo <= kHighest) {
+      first = static_cast<std::int32_t>(std::max(lo, kLowest));
+      last = static_cast<std::int32_t>(std::min(end - 1, kHighest));
+    }
+    return checked(new_iterator(as_set(self), first, last, reverse != 0));
+  });
+}
+
+PyObject* end_member(PyObject* self, bool largest) {
+  return guarded([&] {
+    const tnumbrelle& set = as_set(self)->set();
+    const std::optional<std::int32_t> v = largest ? set.highest() : set.lowest();
+    if (!v) raise(PyExc_ValueError, "%s() of an empty %s", largest ? "max" : "min", type_name(self));
+    return PyLong_FromLong(*v);
+  });
+}
+PyObject* set_min(PyObject* self, PyObject*) { return end_member(self, false); }
+PyObject* set_max(PyObject* self, PyObject*) { return end_member(self, true); }
+
+PyObject* set_rank(PyObject* self, PyObject* value) {
+  return guarded([&] {
+    SetObject* s = as_set(self);
+    const long long v = integer_argument(value);
+    if (v < kLowest) return PyLong_FromLong(0);
+    if (v > kHighest) return PyLong_FromSsize_t(length_of(s));
+    std::int64_t rank = 0;
+    Readers readers;
+    readers.add(s);
+    readers.run([&] { rank = s->set().rank(static_cast<std::int32_t>(v)); });
+    return PyLong_FromLongLong(rank);
+  });
+}
+
+// --- Copies and size --------------------------------------------------------------------------------------
+
+// A copy of the base type, as set.copy() makes; a FrozenIntSet is its own copy.
+PyObject* set_copy(PyObject* self, PyObject*) {
+  if (Py_IS_TYPE(self, FrozenIntSetType)) return Py_NewRef(self);
+  return guarded([&] {
+    Operand source{self, Mode::insert};
+    return new_set(base_type(self), source.take());
+  });
+}
+
+// copy.copy() and copy.deepcopy(): a copy of the package's types, or for a subclass what its __reduce__
+// rebuilds (the subclass made from the members, and its __dict__ copied over), as for a subclass of set.
+PyObject* copied(PyObject* self, PyObject* memo) {
+  if (Py_IS_TYPE(self, IntSetType) || Py_IS_TYPE(self, FrozenIntSetType)) return set_copy(self, nullptr);
+  return guarded([&] {
+    const Ref members{checked(set_copy(self, nullptr))};
+    Ref copy{checked(PyObject_CallOneArg(reinterpret_cast<PyObject*>(Py_TYPE(self)), members.get()))};
+    if (Py_TYPE(self)->tp_dictoffset == 0) return copy.release();
+    Ref state{checked(PyObject_GenericGetDict(self, nullptr))};
+    if (memo != nullptr) {
+      const Ref id{checked(PyLong_FromVoidPtr(self))};
+      if (PyDict_Check(memo) && PyDict_SetItem(memo, id.get(), copy.get()) < 0) throw python_error{};
+      const Ref copy_module{checked(PyImport_ImportModule("copy"))};
+      state.reset(checked(PyObject_CallMethod(copy_module.get(), "deepcopy", "OO", state.get(), memo)));
+    }
+    const Ref into{checked(PyObject_GenericGetDict(copy.get(), nullptr))};
+    if (PyDict_Update(into.get(), state.get()) < 0) throw python_error{};
+    return copy.release();
+  });
+}
+PyObject* set_copy_copy(PyObject* self, PyObject*) { return copied(self, nullptr); }
+PyObject* set_deepcopy(PyObject* self, PyObject* memo) { return copied(self, memo); }
+
+PyObject* set_sizeof(PyObject* self, PyObject*) {
+  const auto blocks = static_cast<std::size_t>(as_set(self)->set().capacity());
+  return PyLong_FromSize_t(static_cast<std::size_t>(Py_TYPE(self)->tp_basicsize) +
+                           blocks * sizeof(intset::tblock));
 }
 
 }  // namespace
 
-void add_methods(py::module_& module) {
-  for (PyTypeObject* type : {IntSetType, FrozenIntSetType}) {
-    add_reading_methods(type);
-    method(type, "copy", copy_of, "A copy (a FrozenIntSet is its own copy).");
-    method(type, "__copy__", copy_of);
-    method(
-        type, "__deepcopy__", [](AnySet self, py::handle) { return copy_of(self); }, py::arg("memo"));
-  }
-  add_changing_methods(IntSetType);
-
-  module.def(
-      "_time_to_array",
-      [](AnySet s, int repeats) {
-        // The C++ to_array() of a copy of the set, for the benchmark: the best time of `repeats` calls, in
-        // seconds.
-        tnumbrelle copy = s.s->set();
-        double best = std::numeric_limits<double>::infinity();
-        py::gil_scoped_release unlocked;
-        for (int i = 0; i < repeats; ++i) {
-          const auto start = std::chrono::steady_clock::now();
-          const intset::tarrayofinteger members = copy.to_array();
-          const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-          best = std::min(best, took.count());
-        }
-        return best;
-      },
-      py::arg("set"), py::arg("repeats"));
-  module.def(
-      "_set_gil_release_blocks",
-      [](std::int64_t blocks) {
-        // Tests set 0, so that every operation runs without the GIL; returns the previous size.
-        const std::int64_t previous = gil_release_blocks;
-        gil_release_blocks = blocks;
-        return previous;
-      },
-      py::arg("blocks"));
-}
+PyMethodDef reading_methods[] = {
+    {"union", set_union, METH_VARARGS,
+     NUMBRELLE_DOC("union($self, /, *others)",
+                   "A new set with the members of the set and of every iterable.")},
+    {"intersection", set_intersection, METH_VARARGS,
+     NUMBRELLE_DOC("intersection($self, /, *others)",
+                   "A new set with the members the set and every iterable share.")},
+    {"difference", set_difference, METH_VARARGS,
+     NUMBRELLE_DOC("difference($self, /, *others)",
+                   "A new set with the members that are in none of the iterables.")},
+    {"symmetric_difference", set_symmetric_difference, METH_O,
+     NUMBRELLE_DOC("symmetric_difference($self, other, /)",
+                   "A new set with the members in exactly one of the set and the iterable.")},
+    {"isdisjoint", set_isdisjoint, METH_O,
+     NUMBRELLE_DOC("isdisjoint($self, other, /)", "Whether the set and the iterable share no member.")},
+    {"issubset", set_issubset, METH_O,
+     NUMBRELLE_DOC("issubset($self, other, /)", "Whether every member is in the iterable.")},
+    {"issuperset", set_issuperset, METH_O,
+     NUMBRELLE_DOC("issuperset($self, other, /)", "Whether every element of the iterable is a member.")},
+    {"intersection_len", set_intersection_len, METH_O,
+     NUMBRELLE_DOC("intersection_len($self, other, /)",
+                   "len(self.intersection(other)), without building it.")},
+    {"union_len", set_union_len, METH_O,
+     NUMBRELLE_DOC("union_len($self, other, /)", "len(self.union(other)), without building it.")},
+    {"difference_len", set_difference_len, METH_O,
+     NUMBRELLE_DOC("difference_len($self, other, /)", "len(self.difference(other)), without building it.")},
+    {"symmetric_difference_len", set_symmetric_difference_len, METH_O,
+     NUMBRELLE_DOC("symmetric_difference_len($self, other, /)",
+                   "len(self.symmetric_difference(other)), without building it.")},
+    {"contains_range", set_contains_range, METH_VARARGS,
+     NUMBRELLE_DOC("contains_range($self, start, stop, /)",
+                   "Whether every value of range(start, stop) is a member (True when it is empty).")},
+    {"count_range", set_count_range, METH_VARARGS,
+     NUMBRELLE_DOC("count_range($self, start, stop, /)", "The number of members in range(start, stop).")},
+    {"irange", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_irange)),
+     METH_VARARGS | METH_KEYWORDS,
+     NUMBRELLE_DOC("irange($self, /, start=None, stop=None, *, reverse=False)",
+                   "An iterator over the members in [start, stop), ascending or with reverse descending;\n"
+                   "None is no bound. It finds its first member in O(log blocks).")},
+    {"min", set_min, METH_NOARGS,
+     NUMBRELLE_DOC("min($self, /)", "The smallest member (ValueError when empty).")},
+    {"max", set_max, METH_NOARGS,
+     NUMBRELLE_DOC("max($self, /)", "The largest member (ValueError when empty).")},
+    {"rank", set_rank, METH_O,
+     NUMBRELLE_DOC("rank($self, value, /)", "The number of members less than or equal to value.")},
+    {"copy", set_copy, METH_NOARGS,
+     NUMBRELLE_DOC("copy($self, /)", "A shallow copy of the set (a FrozenIntSet is its own copy).")},
+    {"__copy__", set_copy_copy, METH_NOARGS, NUMBRELLE_DOC("__copy__($self, /)", "copy.copy(self).")},
+    {"__deepcopy__", set_deepcopy, METH_O,
+     NUMBRELLE_DOC("__deepcopy__($self, memo, /)", "copy.deepcopy(self).")},
+    {"__sizeof__", set_sizeof, METH_NOARGS,
+     NUMBRELLE_DOC("__sizeof__($self, /)",
+                   "The size of the set in memory, in bytes, its block buffer included.")},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 }  // namespace pyintset

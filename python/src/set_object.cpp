@@ -11,6 +11,7 @@ namespace pyintset {
 PyTypeObject* IntSetType = nullptr;
 PyTypeObject* FrozenIntSetType = nullptr;
 std::int64_t gil_release_blocks = 2048;
+thread_local bool gil_lost = false;
 
 void raise(PyObject* type, const char* format, ...) {
   va_list args;
@@ -42,9 +43,9 @@ void wait_for_readers(SetObject* s) {
   if (s->readers.load(std::memory_order_acquire) == 0) return;
   ++s->waiting_changes;
   do {
-    Py_BEGIN_ALLOW_THREADS;
+    PyThreadState* state = PyEval_SaveThread();
     for (int n; (n = s->readers.load(std::memory_order_acquire)) != 0;) s->readers.wait(n);
-    Py_END_ALLOW_THREADS;
+    take_gil_back(state);
   } while (s->readers.load(std::memory_order_acquire) != 0);
   --s->waiting_changes;
 }

@@ -22,8 +22,10 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "intset/tnumbrelle.h"
@@ -48,18 +50,25 @@ struct SetObject {
 extern PyTypeObject* IntSetType;
 extern PyTypeObject* FrozenIntSetType;
 
-inline bool is_set(PyObject* o) noexcept {
-  return Py_IS_TYPE(o, IntSetType) || Py_IS_TYPE(o, FrozenIntSetType);
-}
-inline bool is_frozen(PyObject* o) noexcept { return Py_IS_TYPE(o, FrozenIntSetType); }
+// The package's sets and the types derived from them.
+inline bool is_frozen(PyObject* o) noexcept { return PyObject_TypeCheck(o, FrozenIntSetType); }
+inline bool is_mutable(PyObject* o) noexcept { return PyObject_TypeCheck(o, IntSetType); }
+inline bool is_set(PyObject* o) noexcept { return is_mutable(o) || is_frozen(o); }
 inline SetObject* as_set(PyObject* o) noexcept { return reinterpret_cast<SetObject*>(o); }
+inline PyObject* as_object(SetObject* s) noexcept { return reinterpret_cast<PyObject*>(s); }
+// IntSet or FrozenIntSet, whichever `o` is or derives from: the type of the sets its operations make, as
+// set and frozenset make theirs for their subclasses.
+inline PyTypeObject* base_type(PyObject* o) noexcept { return is_frozen(o) ? FrozenIntSetType : IntSetType; }
 // "IntSet" or "FrozenIntSet", for messages.
 inline const char* type_name(const void* s) noexcept {
-  return Py_IS_TYPE(static_cast<const PyObject*>(s), FrozenIntSetType) ? "FrozenIntSet" : "IntSet";
+  return is_frozen(static_cast<PyObject*>(const_cast<void*>(s))) ? "FrozenIntSet" : "IntSet";
 }
 
-// Raised by this module's C++ code when the Python error indicator is already set.
-struct python_error {};
+// Raised by this module's C++ code when the Python error indicator is already set. Like every exception the
+// module raises or lets through, a std::exception: the handlers that set Python errors catch those alone.
+struct python_error : std::exception {
+  const char* what() const noexcept override { return "Python error"; }
+};
 
 // Sets the Python error indicator and throws python_error.
 [[noreturn]] void raise(PyObject* type, const char* format, ...);
@@ -70,6 +79,41 @@ void throw_if_error();
 PyObject* new_set(PyTypeObject* type, intset::tnumbrelle&& set);
 
 // --- The rule for threads (see above) -----------------------------------------------------------------
+
+// PyEval_RestoreThread(state), for a thread that released the GIL. While the interpreter shuts down, a
+// thread other than the main one that takes the GIL back is ended there by a forced unwind (glibc's
+// pthread_exit): it runs the destructors of the frames it leaves, without the GIL. So the GIL is never taken
+// back in a destructor (they are noexcept, and the unwind would end the process), no handler that sets a
+// Python error catches more than std::exception (the unwind is none), and destructors that touch Python
+// objects skip that while gil_lost is set.
+extern thread_local bool gil_lost;
+inline void take_gil_back(PyThreadState* state) {
+  gil_lost = true;
+  PyEval_RestoreThread(state);
+  gil_lost = false;
+}
+
+// A reference to a Python object, released at the end of its scope.
+class Ref {
+ public:
+  explicit Ref(PyObject* object = nullptr) noexcept : object_(object) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() {
+    if (!gil_lost) Py_XDECREF(object_);
+  }
+  PyObject* get() const noexcept { return object_; }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+  // Gives the reference to the caller.
+  PyObject* release() noexcept { return std::exchange(object_, nullptr); }
+  void reset(PyObject* object) noexcept {
+    Py_XDECREF(object_);
+    object_ = object;
+  }
+
+ private:
+  PyObject* object_;
+};
 
 // Call holding the GIL before changing a set; then change it without releasing the GIL, and call changed().
 void wait_for_readers(SetObject* s);
@@ -112,11 +156,14 @@ class Readers {
     for (SetObject* s : sets_) s->readers.fetch_add(1, std::memory_order_relaxed);
     Registration registration{sets_};
     PyThreadState* state = PyEval_SaveThread();
-    struct Restore {
-      PyThreadState* state;
-      ~Restore() { PyEval_RestoreThread(state); }
-    } restore{state};
-    work();
+    // Taken back in the ordinary flow, not by a destructor: see take_gil_back().
+    try {
+      work();
+    } catch (...) {
+      take_gil_back(state);
+      throw;
+    }
+    take_gil_back(state);
   }
 
  private:

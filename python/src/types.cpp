@@ -1,54 +1,58 @@
-// IntSet and FrozenIntSet as heap types of the C API, with the operations that must be fast or that Python
-// reaches through type slots: construction, len, bool, in, iteration, hash, comparisons, the operators,
-// indexing, add and discard. The other methods are attached by methods.cpp.
+// IntSet and FrozenIntSet as heap types of the C API, with the operations that Python reaches through type
+// slots: construction, len, bool, in, iteration, hash, comparisons, the operators, indexing, and add and
+// discard. The other methods come from methods.cpp, changes.cpp and conversions.cpp; the iterator from
+// iterator.cpp. Both types can be subclassed, and their operations then make sets of the base type, as
+// set's and frozenset's do.
 #include "types.h"
 
 #include <structmember.h>
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <utility>
+#include <vector>
 
-#include "errors.h"
+#include "method_support.h"
+#include "methods.h"
 #include "values.h"
 
 namespace pyintset {
 
-PyTypeObject* IteratorType = nullptr;
-
 namespace {
 
+using Mode = Operand::Mode;
+
 PyObject* abc_set = nullptr;  // collections.abc.Set
+
+// The type's name without its module, as messages give it.
+const char* short_name(PyTypeObject* type) {
+  const char* dot = std::strrchr(type->tp_name, '.');
+  return dot != nullptr ? dot + 1 : type->tp_name;
+}
 
 // --- Life cycle -----------------------------------------------------------------------------------------
 
 PyObject* frozen_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  if (kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
+  const bool own_init = type->tp_init != FrozenIntSetType->tp_init;
+  if (!own_init && kwargs != nullptr && PyDict_GET_SIZE(kwargs) != 0) {
     PyErr_SetString(PyExc_TypeError, "FrozenIntSet() takes no keyword arguments");
     return nullptr;
   }
   PyObject* iterable = nullptr;
-  if (!PyArg_UnpackTuple(args, "FrozenIntSet", 0, 1, &iterable)) return nullptr;
-  try {
+  if (!PyArg_UnpackTuple(args, short_name(type), 0, 1, &iterable)) return nullptr;
+  return guarded([&] {
     if (iterable == nullptr) return new_set(type, intset::tnumbrelle{});
     // Like frozenset(frozenset), a FrozenIntSet of a FrozenIntSet is the same object.
     if (type == FrozenIntSetType && Py_IS_TYPE(iterable, FrozenIntSetType)) return Py_NewRef(iterable);
-    Operand members{iterable, Operand::Mode::insert};
+    Operand members{iterable, Mode::insert};
     return new_set(type, members.take());
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
+  });
 }
 
 // IntSet() makes an empty set, which __init__ fills; __init__ on an existing set replaces its members.
 PyObject* mutable_new(PyTypeObject* type, PyObject*, PyObject*) {
-  try {
-    return new_set(type, intset::tnumbrelle{});
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
+  return guarded([&] { return new_set(type, intset::tnumbrelle{}); });
 }
 
 int mutable_init(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -57,19 +61,17 @@ int mutable_init(PyObject* self, PyObject* args, PyObject* kwargs) {
     return -1;
   }
   PyObject* iterable = nullptr;
-  if (!PyArg_UnpackTuple(args, "IntSet", 0, 1, &iterable)) return -1;
+  if (!PyArg_UnpackTuple(args, short_name(Py_TYPE(self)), 0, 1, &iterable)) return -1;
   SetObject* s = as_set(self);
-  try {
+  const PyObject* done = guarded([&] {
     intset::tnumbrelle members;
-    if (iterable != nullptr) members = Operand{iterable, Operand::Mode::insert}.take();
+    if (iterable != nullptr) members = Operand{iterable, Mode::insert}.take();
     wait_for_readers(s);
     s->set() = std::move(members);
     changed(s);
-    return 0;
-  } catch (...) {
-    set_error_from_current();
-    return -1;
-  }
+    return Py_None;
+  });
+  return done != nullptr ? 0 : -1;
 }
 
 void set_dealloc(PyObject* self) {
@@ -86,7 +88,7 @@ void set_dealloc(PyObject* self) {
 Py_ssize_t set_length(PyObject* self) {
   try {
     return length_of(as_set(self));
-  } catch (...) {
+  } catch (const std::exception&) {
     set_error_from_current();
     return -1;
   }
@@ -110,40 +112,42 @@ PyObject* set_add(PyObject* self, PyObject* value) {
   std::int32_t v;
   if (!insert_value(value, v)) return nullptr;
   SetObject* s = as_set(self);
-  wait_for_readers(s);
-  if (s->set().contains(v)) Py_RETURN_NONE;
-  const Py_ssize_t length = s->length;
-  try {
-    s->set().include(v);
-  } catch (...) {
+  return guarded([&] {
+    wait_for_readers(s);
+    if (s->set().contains(v)) Py_RETURN_NONE;
+    const Py_ssize_t length = s->length;
+    try {
+      s->set().include(v);
+    } catch (...) {
+      changed(s);
+      throw;
+    }
     changed(s);
-    set_error_from_current();
-    return nullptr;
-  }
-  changed(s);
-  if (length >= 0) s->length = length + 1;
-  Py_RETURN_NONE;
+    if (length >= 0) s->length = length + 1;
+    Py_RETURN_NONE;
+  });
 }
 
 PyObject* set_discard(PyObject* self, PyObject* value) {
   std::int32_t v;
   const int found = lookup_value(value, v);
   if (found < 0) return nullptr;
-  SetObject* s = as_set(self);
   if (found == 0) Py_RETURN_NONE;
-  wait_for_readers(s);
-  if (!s->set().contains(v)) Py_RETURN_NONE;
-  const Py_ssize_t length = s->length;
-  try {
-    s->set().exclude(v);
-  } catch (...) {
-    changed(s);  // the value is gone even when trimming the buffer failed
-    set_error_from_current();
-    return nullptr;
-  }
-  changed(s);
-  if (length >= 0) s->length = length - 1;
-  Py_RETURN_NONE;
+  SetObject* s = as_set(self);
+  return guarded([&] {
+    wait_for_readers(s);
+    if (!s->set().contains(v)) Py_RETURN_NONE;
+    const Py_ssize_t length = s->length;
+    try {
+      s->set().exclude(v);
+    } catch (...) {
+      changed(s);  // the value is gone even when trimming the buffer failed
+      throw;
+    }
+    changed(s);
+    if (length >= 0) s->length = length - 1;
+    Py_RETURN_NONE;
+  });
 }
 
 // --- Iteration --------------------------------------------------------------------------------------------
@@ -186,7 +190,7 @@ Py_hash_t frozen_hash(PyObject* self) {
       readers.add(s);
       readers.run([&] { hash = frozenset_hash_of(s->set()); });
       s->hash = static_cast<Py_hash_t>(hash);
-    } catch (...) {
+    } catch (const std::exception&) {
       set_error_from_current();
       return -1;
     }
@@ -194,18 +198,21 @@ Py_hash_t frozen_hash(PyObject* self) {
   return s->hash;
 }
 
-// --- Comparisons ------------------------------------------------------------------------------------------
+// --- Comparisons and operators: against the package's sets and any other collections.abc.Set ------------
 
-// Against another of the package's sets directly; against any other collections.abc.Set through its int
-// members in the range (B) and whether it has other members.
+// 1 when `other` is a Set an operator or comparison takes, 0 when not, -1 with an error set.
+int is_abc_set(PyObject* other) {
+  if (is_set(other) || PyAnySet_Check(other)) return 1;
+  return PyObject_IsInstance(other, abc_set);
+}
+
+// Against any other Set through its int members in the range (B) and whether it has other members.
 PyObject* set_richcompare(PyObject* self, PyObject* other, int op) {
-  try {
-    if (!is_set(other)) {
-      const int is_abc_set = PyAnySet_Check(other) ? 1 : PyObject_IsInstance(other, abc_set);
-      if (is_abc_set < 0) return nullptr;
-      if (is_abc_set == 0) Py_RETURN_NOTIMPLEMENTED;
-    }
-    const Operand b{other, Operand::Mode::lookup};
+  const int comparable = is_abc_set(other);
+  if (comparable < 0) return nullptr;
+  if (comparable == 0) Py_RETURN_NOTIMPLEMENTED;
+  return guarded([&] {
+    const Operand b{other, Mode::lookup};
     const intset::tnumbrelle& a = as_set(self)->set();
     const bool others = b.others();
     bool result = false;
@@ -234,72 +241,62 @@ PyObject* set_richcompare(PyObject* self, PyObject* other, int op) {
       }
     });
     return PyBool_FromLong(result);
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
+  });
 }
 
-// --- Operators: between the package's sets only; the result has the left operand's type ------------------
-
+// a op b, where one of a and b is the package's set and the other any Set (else NotImplemented, as set's
+// operators refuse other iterables). The other operand's elements must all be members when they end up in
+// the result (`insert`), and are only looked up otherwise. The result has the type of the left operand when
+// that is the package's, else the right one's.
 template <class Combine>
-PyObject* combined(PyObject* a, PyObject* b, Combine combine) {
-  if (!is_set(a) || !is_set(b)) Py_RETURN_NOTIMPLEMENTED;
-  try {
+PyObject* combined(PyObject* a, PyObject* b, Mode a_mode, Mode b_mode, Combine combine) {
+  const int takes = is_abc_set(is_set(a) ? b : a);
+  if (takes < 0) return nullptr;
+  if (takes == 0) Py_RETURN_NOTIMPLEMENTED;
+  PyTypeObject* type = base_type(is_set(a) ? a : b);
+  return guarded([&] {
+    const Operand x{a, a_mode}, y{b, b_mode};
     intset::tnumbrelle result;
     Readers readers;
-    readers.add(as_set(a));
-    readers.add(as_set(b));
-    readers.run([&] { result = combine(as_set(a)->set(), as_set(b)->set()); });
-    return new_set(Py_TYPE(a), std::move(result));
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
+    if (x.source() != nullptr) readers.add(x.source());
+    if (y.source() != nullptr) readers.add(y.source());
+    readers.run([&] { result = combine(x.set(), y.set()); });
+    return new_set(type, std::move(result));
+  });
 }
 
 PyObject* set_or(PyObject* a, PyObject* b) {
-  return combined(a, b, [](auto& x, auto& y) { return x | y; });
+  return combined(a, b, Mode::insert, Mode::insert, [](auto& x, auto& y) { return x | y; });
 }
 PyObject* set_and(PyObject* a, PyObject* b) {
-  return combined(a, b, [](auto& x, auto& y) { return x & y; });
+  return combined(a, b, Mode::lookup, Mode::lookup, [](auto& x, auto& y) { return x & y; });
 }
 PyObject* set_sub(PyObject* a, PyObject* b) {
-  return combined(a, b, [](auto& x, auto& y) { return x - y; });
+  return combined(a, b, Mode::insert, Mode::lookup, [](auto& x, auto& y) { return x - y; });
 }
 PyObject* set_xor(PyObject* a, PyObject* b) {
-  return combined(a, b, [](auto& x, auto& y) { return x ^ y; });
+  return combined(a, b, Mode::insert, Mode::insert, [](auto& x, auto& y) { return x ^ y; });
 }
 
-// In place, on an IntSet: changes keep the GIL.
-template <class Change>
-PyObject* changed_in_place(PyObject* a, PyObject* b, Change change) {
-  if (!is_set(b)) Py_RETURN_NOTIMPLEMENTED;
-  SetObject* s = as_set(a);
-  wait_for_readers(s);
-  try {
-    change(s->set(), as_set(b)->set());
-  } catch (...) {
-    changed(s);
-    set_error_from_current();
-    return nullptr;
-  }
-  changed(s);
-  return Py_NewRef(a);
+// In place, on an IntSet.
+PyObject* changed_in_place(PyObject* a, PyObject* b, Mode mode, Change change) {
+  const int takes = is_abc_set(b);
+  if (takes < 0) return nullptr;
+  if (takes == 0) Py_RETURN_NOTIMPLEMENTED;
+  return guarded([&] {
+    change_by(as_set(a), Operand{b, mode}, change);
+    return Py_NewRef(a);
+  });
 }
 
-PyObject* set_ior(PyObject* a, PyObject* b) {
-  return changed_in_place(a, b, [](auto& x, auto& y) { x |= y; });
-}
+PyObject* set_ior(PyObject* a, PyObject* b) { return changed_in_place(a, b, Mode::insert, Change::unite); }
 PyObject* set_iand(PyObject* a, PyObject* b) {
-  return changed_in_place(a, b, [](auto& x, auto& y) { x &= y; });
+  return changed_in_place(a, b, Mode::lookup, Change::intersect);
 }
 PyObject* set_isub(PyObject* a, PyObject* b) {
-  return changed_in_place(a, b, [](auto& x, auto& y) { x -= y; });
+  return changed_in_place(a, b, Mode::lookup, Change::subtract);
 }
-PyObject* set_ixor(PyObject* a, PyObject* b) {
-  return changed_in_place(a, b, [](auto& x, auto& y) { x ^= y; });
-}
+PyObject* set_ixor(PyObject* a, PyObject* b) { return changed_in_place(a, b, Mode::insert, Change::invert); }
 
 // --- Indexing: s[k] is the k-th smallest member, s[i:j:step] a set of the members at those positions ------
 
@@ -348,116 +345,45 @@ PyObject* members_at(SetObject* s, PyObject* slice) {
       result.include_array(members);
     });
   }
-  return new_set(Py_TYPE(s), std::move(result));
+  return new_set(base_type(as_object(s)), std::move(result));
 }
 
 PyObject* set_subscript(PyObject* self, PyObject* key) {
-  try {
+  return guarded([&] {
     if (PyIndex_Check(key)) return member_at(as_set(self), key);
     if (PySlice_Check(key)) return members_at(as_set(self), key);
-    PyErr_Format(PyExc_TypeError, "%s indices must be integers or slices, not %.200s", type_name(self),
-                 Py_TYPE(key)->tp_name);
-    return nullptr;
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
-}
-
-// --- The iterator -----------------------------------------------------------------------------------------
-
-// Converts the members a few hundred at a time (whole blocks) into an array, and each into an int as it is
-// asked for. It checks the set's version at every step, so a change to the set stops it with RuntimeError;
-// the blocks it reads are the set's own, which stay in place while the version is unchanged.
-constexpr int kChunk = 256;
-
-struct IteratorObject {
-  PyObject_HEAD SetObject* set;  // null once exhausted
-  std::uint64_t version;
-  bool reverse;
-  Py_ssize_t next_block;  // forward: the next block to convert; reverse: one past it
-  Py_ssize_t returned;    // members returned so far, for __length_hint__
-  int position, filled;
-  std::int32_t members[kChunk + 256];
-};
-
-IteratorObject* as_iterator(PyObject* o) { return reinterpret_cast<IteratorObject*>(o); }
-
-void refill(IteratorObject* it) {
-  const std::span<const intset::tblock> blocks = it->set->set().blocks();
-  it->position = 0;
-  it->filled = 0;
-  std::int32_t* out = it->members;
-  if (!it->reverse) {
-    while (it->filled < kChunk && it->next_block < static_cast<Py_ssize_t>(blocks.size())) {
-      const intset::tblock& block = blocks[static_cast<std::size_t>(it->next_block++)];
-      it->filled += static_cast<int>(write_members({&block, 1}, out + it->filled));
-    }
-    return;
-  }
-  while (it->filled < kChunk && it->next_block > 0) {
-    const intset::tblock& block = blocks[static_cast<std::size_t>(--it->next_block)];
-    const std::int32_t base = block_base(block);
-    for (unsigned w = 4; w-- > 0;) {
-      for (std::uint64_t word = map_word(block, w); word != 0;) {
-        const int bit = 63 - std::countl_zero(word);
-        out[it->filled++] = base + static_cast<std::int32_t>(64 * w) + bit;
-        word &= ~(std::uint64_t{1} << bit);
-      }
-    }
-  }
-}
-
-PyObject* iterator_next(PyObject* self) {
-  IteratorObject* it = as_iterator(self);
-  if (it->set == nullptr) return nullptr;
-  if (it->version != it->set->version) {
-    PyErr_Format(PyExc_RuntimeError, "%s changed during iteration", type_name(it->set));
-    return nullptr;
-  }
-  if (it->position == it->filled) {
-    refill(it);
-    if (it->filled == 0) {
-      Py_CLEAR(it->set);
-      return nullptr;
-    }
-  }
-  ++it->returned;
-  return PyLong_FromLong(it->members[it->position++]);
-}
-
-PyObject* iterator_length_hint(PyObject* self, PyObject*) {
-  IteratorObject* it = as_iterator(self);
-  if (it->set == nullptr || it->version != it->set->version) return PyLong_FromLong(0);
-  try {
-    return PyLong_FromSsize_t(length_of(it->set) - it->returned);
-  } catch (...) {
-    set_error_from_current();
-    return nullptr;
-  }
-}
-
-void iterator_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
-  Py_CLEAR(as_iterator(self)->set);
-  type->tp_free(self);
-  Py_DECREF(type);
+    raise(PyExc_TypeError, "%s indices must be integers or slices, not %.200s", type_name(self),
+          Py_TYPE(key)->tp_name);
+  });
 }
 
 // --- The types: their slots, methods and layouts ---------------------------------------------------------
 
-PyMethodDef mutable_methods[] = {
+PyMethodDef mutable_slot_methods[] = {
     {"add", set_add, METH_O,
-     "add(value, /)\n--\n\nAdds an int to the set (OverflowError out of the 32-bit range)."},
-    {"discard", set_discard, METH_O, "discard(value, /)\n--\n\nRemoves the value if it is a member."},
-    {"__reversed__", set_reversed, METH_NOARGS, "The members in descending order."},
+     NUMBRELLE_DOC("add($self, value, /)",
+                   "Add an int to the set (OverflowError outside the 32-bit range).")},
+    {"discard", set_discard, METH_O,
+     NUMBRELLE_DOC("discard($self, value, /)", "Remove value from the set if it is a member.")},
+    {"__reversed__", set_reversed, METH_NOARGS,
+     NUMBRELLE_DOC("__reversed__($self, /)", "An iterator over the members in descending order.")},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyMethodDef frozen_methods[] = {
-    {"__reversed__", set_reversed, METH_NOARGS, "The members in descending order."},
+PyMethodDef frozen_slot_methods[] = {
+    {"__reversed__", set_reversed, METH_NOARGS,
+     NUMBRELLE_DOC("__reversed__($self, /)", "An iterator over the members in descending order.")},
     {nullptr, nullptr, 0, nullptr},
 };
+
+// A type's methods: the tables given, one after the other, in storage that lasts as long as the module.
+PyMethodDef* methods_of(std::vector<PyMethodDef>& storage, std::initializer_list<const PyMethodDef*> tables) {
+  for (const PyMethodDef* table : tables)
+    for (const PyMethodDef* m = table; m->ml_name != nullptr; ++m) storage.push_back(*m);
+  storage.push_back({nullptr, nullptr, 0, nullptr});
+  return storage.data();
+}
+std::vector<PyMethodDef> mutable_methods, frozen_methods;
 
 PyMemberDef set_members[] = {
     {"__weaklistoffset__", T_PYSSIZET, offsetof(SetObject, weakrefs), READONLY, nullptr},
@@ -469,15 +395,29 @@ void* slot(F f) {
   return reinterpret_cast<void*>(f);
 }
 
+constexpr const char* kMutableDoc = NUMBRELLE_DOC(
+    "IntSet(iterable=(), /)",
+    "A mutable set of 32-bit signed integers, kept as sorted 256-value blocks of 36 bytes each.\n\n"
+    "It behaves as set does and adds ranges, order, counts without building, numpy arrays and files.\n"
+    "len() is cached; in, add and discard take O(log blocks); the operators and the methods that take a\n"
+    "whole set walk the blocks once, and release the GIL on big sets. Unhashable.");
+
+constexpr const char* kFrozenDoc = NUMBRELLE_DOC(
+    "FrozenIntSet(iterable=(), /)",
+    "An immutable set of 32-bit signed integers, kept as sorted 256-value blocks of 36 bytes each.\n\n"
+    "It behaves as frozenset does, and hashes as a frozenset of the same ints, computed once; the rest\n"
+    "is as IntSet, without the changes.");
+
 PyType_Slot mutable_slots[] = {
-    {Py_tp_doc, const_cast<char*>("A mutable set of 32-bit signed integers.")},
+    {Py_tp_doc, const_cast<char*>(kMutableDoc)},
     {Py_tp_new, slot(mutable_new)},
     {Py_tp_init, slot(mutable_init)},
     {Py_tp_dealloc, slot(set_dealloc)},
+    {Py_tp_repr, slot(set_repr)},
     {Py_tp_hash, slot(PyObject_HashNotImplemented)},
     {Py_tp_richcompare, slot(set_richcompare)},
     {Py_tp_iter, slot(set_iter)},
-    {Py_tp_methods, mutable_methods},
+    {Py_tp_methods, nullptr},  // filled by create_types()
     {Py_tp_members, set_members},
     {Py_sq_length, slot(set_length)},
     {Py_sq_contains, slot(set_contains)},
@@ -495,13 +435,14 @@ PyType_Slot mutable_slots[] = {
 };
 
 PyType_Slot frozen_slots[] = {
-    {Py_tp_doc, const_cast<char*>("An immutable, hashable set of 32-bit signed integers.")},
+    {Py_tp_doc, const_cast<char*>(kFrozenDoc)},
     {Py_tp_new, slot(frozen_new)},
     {Py_tp_dealloc, slot(set_dealloc)},
+    {Py_tp_repr, slot(set_repr)},
     {Py_tp_hash, slot(frozen_hash)},
     {Py_tp_richcompare, slot(set_richcompare)},
     {Py_tp_iter, slot(set_iter)},
-    {Py_tp_methods, frozen_methods},
+    {Py_tp_methods, nullptr},  // filled by create_types()
     {Py_tp_members, set_members},
     {Py_sq_length, slot(set_length)},
     {Py_sq_contains, slot(set_contains)},
@@ -514,23 +455,14 @@ PyType_Slot frozen_slots[] = {
     {0, nullptr},
 };
 
-PyMethodDef iterator_methods[] = {
-    {"__length_hint__", iterator_length_hint, METH_NOARGS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
+void fill_methods(PyType_Slot* slots, PyMethodDef* methods) {
+  for (PyType_Slot* s = slots; s->slot != 0; ++s)
+    if (s->slot == Py_tp_methods) s->pfunc = methods;
+}
 
-PyType_Slot iterator_slots[] = {
-    {Py_tp_dealloc, slot(iterator_dealloc)},
-    {Py_tp_iter, slot(PyObject_SelfIter)},
-    {Py_tp_iternext, slot(iterator_next)},
-    {Py_tp_methods, iterator_methods},
-    {0, nullptr},
-};
-
-PyType_Spec mutable_layout{"intset.IntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, mutable_slots};
-PyType_Spec frozen_layout{"intset.FrozenIntSet", sizeof(SetObject), 0, Py_TPFLAGS_DEFAULT, frozen_slots};
-PyType_Spec iterator_layout{"intset._intset.iterator", sizeof(IteratorObject), 0, Py_TPFLAGS_DEFAULT,
-                            iterator_slots};
+constexpr unsigned kFlags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+PyType_Spec mutable_layout{"intset.IntSet", sizeof(SetObject), 0, kFlags, mutable_slots};
+PyType_Spec frozen_layout{"intset.FrozenIntSet", sizeof(SetObject), 0, kFlags, frozen_slots};
 
 bool add_type(PyObject* module, PyType_Spec& layout, PyTypeObject*& type, const char* name) {
   type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&layout));
@@ -539,27 +471,16 @@ bool add_type(PyObject* module, PyType_Spec& layout, PyTypeObject*& type, const 
 
 }  // namespace
 
-PyObject* new_iterator(SetObject* s, bool reverse) {
-  IteratorObject* it = PyObject_New(IteratorObject, IteratorType);
-  if (it == nullptr) return nullptr;
-  it->set = reinterpret_cast<SetObject*>(Py_NewRef(reinterpret_cast<PyObject*>(s)));
-  it->version = s->version;
-  it->reverse = reverse;
-  it->next_block = reverse ? static_cast<Py_ssize_t>(s->set().blocks().size()) : 0;
-  it->returned = 0;
-  it->position = 0;
-  it->filled = 0;
-  return reinterpret_cast<PyObject*>(it);
-}
-
 bool create_types(PyObject* module) {
-  PyObject* abc = PyImport_ImportModule("collections.abc");
-  if (abc == nullptr) return false;
-  abc_set = PyObject_GetAttrString(abc, "Set");
-  Py_DECREF(abc);
+  const Ref abc{PyImport_ImportModule("collections.abc")};
+  if (!abc) return false;
+  abc_set = PyObject_GetAttrString(abc.get(), "Set");
+  fill_methods(mutable_slots, methods_of(mutable_methods, {mutable_slot_methods, reading_methods,
+                                                           conversion_methods, changing_methods}));
+  fill_methods(frozen_slots,
+               methods_of(frozen_methods, {frozen_slot_methods, reading_methods, conversion_methods}));
   return abc_set != nullptr && add_type(module, mutable_layout, IntSetType, "IntSet") &&
-         add_type(module, frozen_layout, FrozenIntSetType, "FrozenIntSet") &&
-         add_type(module, iterator_layout, IteratorType, "_Iterator");
+         add_type(module, frozen_layout, FrozenIntSetType, "FrozenIntSet") && create_iterator_type(module);
 }
 
 }  // namespace pyintset

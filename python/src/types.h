@@ -6,13 +6,10 @@
 
 namespace pyintset {
 
-extern PyTypeObject* IteratorType;
-
-// Creates the three types and adds them to the module; false with an error set on failure.
+// Creates the types and adds them to the module; false with an error set on failure.
 bool create_types(PyObject* module);
-
-// A new iterator over the set's members, ascending or descending; null with an error set on failure.
-PyObject* new_iterator(SetObject* s, bool reverse);
+// The iterator's type (iterator.cpp).
+bool create_iterator_type(PyObject* module);
 
 }  // namespace pyintset
 

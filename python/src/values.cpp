@@ -1,9 +1,11 @@
 #include "values.h"
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -15,6 +17,8 @@ namespace {
 
 constexpr long long kLowest = std::numeric_limits<std::int32_t>::min();
 constexpr long long kHighest = std::numeric_limits<std::int32_t>::max();
+// What an iterable's __length_hint__ may reserve at most: a hint is only a hint.
+constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 20;
 
 // 1 with `value` set for an int in the range, 0 for an int out of it, -1 with an error set.
 int int32_of_int(PyObject* integer, std::int32_t& value) {
@@ -37,33 +41,40 @@ long long saturated(PyObject* integer) {
 }
 
 [[noreturn]] void raise_out_of_range(PyObject* object) {
-  raise(PyExc_OverflowError, "%R is outside the range of IntSet members, [-2147483648, 2147483647]", object);
+  raise(PyExc_OverflowError, "%R is outside the range of members, [-2147483648, 2147483647]", object);
+}
+
+PyObject* attribute(PyObject* object, const char* name) {
+  PyObject* value = PyObject_GetAttrString(object, name);
+  if (value == nullptr) throw python_error{};
+  return value;
 }
 
 // --- Ranges ---------------------------------------------------------------------------------------------
 
-// A range of step 1 as one range of the set; false (nothing done) for other steps.
-bool add_range_object(PyObject* range, Operand::Mode mode, intset::tnumbrelle& set, bool& others) {
-  struct Attribute {
-    PyObject* object;
-    ~Attribute() { Py_XDECREF(object); }
-  };
-  const Attribute step{PyObject_GetAttrString(range, "step")};
-  if (step.object == nullptr) throw python_error{};
-  if (saturated(step.object) != 1) return false;
-  const Attribute start{PyObject_GetAttrString(range, "start")}, stop{PyObject_GetAttrString(range, "stop")};
-  if (start.object == nullptr || stop.object == nullptr) throw python_error{};
-  const long long lo = saturated(start.object), end = saturated(stop.object);
-  if (lo >= end) return true;
+// A range of step 1: a short one as its values, a longer one straight into `set`; false (nothing done) for
+// other steps.
+bool add_range_object(PyObject* range, Operand::Mode mode, intset::tnumbrelle& set,
+                      std::vector<std::int32_t>& values, bool& others) {
+  const Ref step{attribute(range, "step")};
+  if (saturated(step.get()) != 1) return false;
+  const Ref start_object{attribute(range, "start")}, stop_object{attribute(range, "stop")};
+  const RangeEnds ends{start_object.get(), stop_object.get()};
+  if (ends.empty) return true;
   if (mode == Operand::Mode::insert) {
-    if (lo < kLowest) raise_out_of_range(start.object);
-    if (end - 1 > kHighest)
-      raise(PyExc_OverflowError, "range %R reaches past 2147483647, the largest IntSet member", range);
+    if (ends.lo < kLowest || ends.lo > kHighest) raise_out_of_range(ends.start.get());
+    if (!ends.within_members())
+      raise(PyExc_OverflowError, "%R reaches past 2147483647, the largest member", range);
   } else {
-    others = lo < kLowest || end - 1 > kHighest;
+    others = !ends.within_members();
   }
-  const long long first = std::max(lo, kLowest), last = std::min(end - 1, kHighest);
-  if (first <= last) set.include_range(static_cast<std::int32_t>(first), static_cast<std::int32_t>(last));
+  std::int32_t first, last;
+  if (!ends.members_part(first, last)) return true;
+  if (static_cast<std::int64_t>(last) - first < static_cast<std::int64_t>(kFewValues)) {
+    for (std::int64_t v = first; v <= last; ++v) values.push_back(static_cast<std::int32_t>(v));
+  } else {
+    set.include_range(first, last);
+  }
   return true;
 }
 
@@ -71,13 +82,25 @@ bool add_range_object(PyObject* range, Operand::Mode mode, intset::tnumbrelle& s
 
 class Buffer {
  public:
+  Py_buffer view;
+  bool held = false;
+  // Asks for the buffer; false, with nothing set, for one that cannot be had as a record of items (numpy's
+  // datetime arrays, for one), which is then read as an iterable.
   explicit Buffer(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) != 0) throw python_error{};
+    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) == 0) {
+      held = true;
+      return;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_TypeError) &&
+        !PyErr_ExceptionMatches(PyExc_BufferError))
+      throw python_error{};
+    PyErr_Clear();
   }
-  ~Buffer() { PyBuffer_Release(&view); }
+  ~Buffer() {
+    if (held && !gil_lost) PyBuffer_Release(&view);
+  }
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
-  Py_buffer view;
 };
 
 struct ElementKind {
@@ -85,33 +108,43 @@ struct ElementKind {
   bool swap = false;  // stored in the other byte order than the host's
 };
 
-// The element type of a buffer from its struct-module format: one integer code, optionally after a byte
-// order mark; the element's width is the buffer's item size.
-bool integer_kind(const char* format, ElementKind& kind) {
-  if (format == nullptr) format = "B";
-  bool little = std::endian::native == std::endian::little;
+// Strips a byte order mark from a struct-module format, noting whether the items are little-endian.
+const char* without_order(const char* format, bool& little) {
+  little = std::endian::native == std::endian::little;
   switch (*format) {
     case '@':
     case '=':
-      ++format;
-      break;
+      return format + 1;
     case '<':
       little = true;
-      ++format;
-      break;
+      return format + 1;
     case '>':
     case '!':
       little = false;
-      ++format;
-      break;
+      return format + 1;
     default:
-      break;
+      return format;
   }
-  if (format[0] == '\0' || format[1] != '\0' || std::strchr("bBhHiIlLqQnN", format[0]) == nullptr)
+}
+
+// The element type of a buffer from its format: one integer code (or '?', a bool as 0 or 1), optionally
+// after a byte order mark; the element's width is the buffer's item size.
+bool integer_kind(const char* format, ElementKind& kind) {
+  bool little;
+  format = without_order(format != nullptr ? format : "B", little);
+  if (format[0] == '\0' || format[1] != '\0' || std::strchr("bBhHiIlLqQnN?", format[0]) == nullptr)
     return false;
   kind.is_signed = std::strchr("bhilqn", format[0]) != nullptr;
   kind.swap = little != (std::endian::native == std::endian::little);
   return true;
+}
+
+// Whether the format is a float or a complex number, none of whose elements is an integer.
+bool number_kind(const char* format) {
+  bool little;
+  format = without_order(format != nullptr ? format : "B", little);
+  if (format[0] == 'Z') ++format;
+  return format[0] != '\0' && format[1] == '\0' && std::strchr("efdg", format[0]) != nullptr;
 }
 
 template <class T>
@@ -135,10 +168,19 @@ struct Refused {
   unsigned long long uvalue = 0;  // for unsigned ones
 };
 
+// Copies the elements into `out`, reading each once: the buffer may be another thread's to change while
+// this runs without the GIL, and a value that changes is then taken either way.
 template <class T>
 void convert(const char* data, Py_ssize_t n, Py_ssize_t stride, bool swap, Operand::Mode mode,
              std::vector<std::int32_t>& out, bool& others, Refused& refused) {
   out.reserve(static_cast<std::size_t>(n));
+  if constexpr (std::is_same_v<T, std::int32_t>) {
+    if (!swap && stride == sizeof(T)) {
+      out.resize(static_cast<std::size_t>(n));
+      std::memcpy(out.data(), data, out.size() * sizeof(T));
+      return;
+    }
+  }
   for (Py_ssize_t i = 0; i < n; ++i) {
     const T v = element_at<T>(data + i * stride, swap);
     bool in_range = true;  // every element narrower than 32 bits, and every 32-bit signed one
@@ -173,33 +215,30 @@ void convert_width(const char* data, Py_ssize_t n, Py_ssize_t stride, const Elem
   }
 }
 
-void add_buffer(PyObject* object, Operand::Mode mode, intset::tnumbrelle& set, bool& others) {
+enum class Read { done, as_iterable };
+
+// The buffer's elements into `values`, when the object has a buffer of integers; otherwise tells to read
+// it as an iterable, or notes in lookup mode that a float array's elements are no members.
+Read add_buffer(PyObject* object, Operand::Mode mode, std::vector<std::int32_t>& values, bool& others) {
   const Buffer buffer{object};
+  if (!buffer.held) return Read::as_iterable;
   const Py_buffer& view = buffer.view;
   ElementKind kind;
   const Py_ssize_t width = view.itemsize;
-  if (!integer_kind(view.format, kind) || (width != 1 && width != 2 && width != 4 && width != 8)) {
-    raise(PyExc_TypeError, "IntSet members are integers; a buffer of format '%s' holds none",
-          view.format != nullptr ? view.format : "B");
-  }
-  if (view.ndim != 1)
-    raise(PyExc_TypeError, "a buffer of %d dimensions; IntSet takes one-dimensional ones", view.ndim);
+  if (view.ndim != 1) return Read::as_iterable;
   const Py_ssize_t n = view.shape[0];
+  if (!integer_kind(view.format, kind) || (width != 1 && width != 2 && width != 4 && width != 8)) {
+    if (mode == Operand::Mode::lookup && number_kind(view.format)) {
+      others = others || n > 0;
+      return Read::done;
+    }
+    return Read::as_iterable;
+  }
   const Py_ssize_t stride = view.strides != nullptr ? view.strides[0] : width;
   const char* data = static_cast<const char*>(view.buf);
-
-  // 32-bit signed elements in the host's order, one after the other, are taken where they are.
-  const bool in_place = width == 4 && kind.is_signed && !kind.swap && stride == 4 &&
-                        reinterpret_cast<std::uintptr_t>(data) % alignof(std::int32_t) == 0;
-  std::vector<std::int32_t> values;
   bool others_found = false;
   Refused refused;
   Readers{n / 32}.run([&] {
-    if (in_place) {
-      set =
-          set_of_values(std::span{reinterpret_cast<const std::int32_t*>(data), static_cast<std::size_t>(n)});
-      return;
-    }
     switch (width) {
       case 1:
         convert_width<std::int8_t, std::uint8_t>(data, n, stride, kind, mode, values, others_found, refused);
@@ -217,59 +256,52 @@ void add_buffer(PyObject* object, Operand::Mode mode, intset::tnumbrelle& set, b
                                                    refused);
         break;
     }
-    if (refused.index < 0) set = set_of_values(values);
   });
   if (refused.index >= 0) {
     if (kind.is_signed) {
       raise(PyExc_OverflowError,
-            "item %zd of the buffer, %lld, is outside the range of IntSet members, "
-            "[-2147483648, 2147483647]",
+            "item %zd of the buffer, %lld, is outside the range of members, [-2147483648, 2147483647]",
             refused.index, refused.value);
     }
     raise(PyExc_OverflowError,
-          "item %zd of the buffer, %llu, is outside the range of IntSet members, "
-          "[-2147483648, 2147483647]",
+          "item %zd of the buffer, %llu, is outside the range of members, [-2147483648, 2147483647]",
           refused.index, refused.uvalue);
   }
   others = others || others_found;
+  return Read::done;
 }
 
 // --- Any other iterable ---------------------------------------------------------------------------------
 
-void add_iterable(PyObject* iterable, Operand::Mode mode, intset::tnumbrelle& set, bool& others) {
-  PyObject* iterator = PyObject_GetIter(iterable);
-  if (iterator == nullptr) throw python_error{};
-  std::vector<std::int32_t> values;
-  const Py_ssize_t hint = PyObject_LengthHint(iterable, 0);
+void add_iterable(PyObject* iterable, Operand::Mode mode, std::vector<std::int32_t>& values, bool& others) {
+  const Ref iterator{PyObject_GetIter(iterable)};
+  if (!iterator) throw python_error{};
+  Py_ssize_t hint = PyObject_LengthHint(iterable, 0);
   if (hint < 0) {
-    Py_DECREF(iterator);
-    throw python_error{};
+    PyErr_Clear();  // as set() does, which asks for no hint
+    hint = 0;
   }
   try {
-    values.reserve(static_cast<std::size_t>(hint));
-    while (PyObject* item = PyIter_Next(iterator)) {
-      std::int32_t v;
-      int found;
-      if (mode == Operand::Mode::insert) {
-        found = insert_value(item, v) ? 1 : -1;
-      } else {
-        found = lookup_value(item, v);
-      }
-      Py_DECREF(item);
-      if (found < 0) throw python_error{};
-      if (found > 0) {
-        values.push_back(v);
-      } else {
-        others = true;
-      }
-    }
-  } catch (...) {
-    Py_DECREF(iterator);
-    throw;
+    values.reserve(static_cast<std::size_t>(std::min(hint, kMostReserved)));
+  } catch (const std::bad_alloc&) {
   }
-  Py_DECREF(iterator);
+  while (PyObject* item = PyIter_Next(iterator.get())) {
+    std::int32_t v;
+    int found;
+    if (mode == Operand::Mode::insert) {
+      found = insert_value(item, v) ? 1 : -1;
+    } else {
+      found = lookup_value(item, v);
+    }
+    Py_DECREF(item);
+    if (found < 0) throw python_error{};
+    if (found > 0) {
+      values.push_back(v);
+    } else {
+      others = true;
+    }
+  }
   throw_if_error();
-  Readers{static_cast<std::int64_t>(values.size()) / 32}.run([&] { set = set_of_values(values); });
 }
 
 }  // namespace
@@ -278,13 +310,14 @@ bool insert_value(PyObject* object, std::int32_t& value) {
   if (PyLong_Check(object)) {
     const int found = int32_of_int(object, value);
     if (found == 0) {
-      PyErr_Format(PyExc_OverflowError,
-                   "%R is outside the range of IntSet members, [-2147483648, 2147483647]", object);
+      PyErr_Format(PyExc_OverflowError, "%R is outside the range of members, [-2147483648, 2147483647]",
+                   object);
     }
     return found > 0;
   }
   if (!PyIndex_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "IntSet members are integers, not '%.200s'", Py_TYPE(object)->tp_name);
+    PyErr_Format(PyExc_TypeError, "'%.200s' object cannot be interpreted as an integer",
+                 Py_TYPE(object)->tp_name);
     return false;
   }
   PyObject* integer = PyNumber_Index(object);
@@ -298,7 +331,11 @@ int lookup_value(PyObject* object, std::int32_t& value) {
   if (PyLong_Check(object)) return int32_of_int(object, value);
   if (!PyIndex_Check(object)) return 0;
   PyObject* integer = PyNumber_Index(object);
-  if (integer == nullptr) return -1;
+  if (integer == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return -1;
+    PyErr_Clear();  // such as a numpy array of more than one dimension: not an integer
+    return 0;
+  }
   const int found = int32_of_int(integer, value);
   Py_DECREF(integer);
   return found;
@@ -310,21 +347,70 @@ Operand::Operand(PyObject* object, Mode mode) {
     set_ = &source_->set();
     return;
   }
-  if (Py_IS_TYPE(object, &PyRange_Type) && add_range_object(object, mode, owned_, others_)) return;
-  if (PyObject_CheckBuffer(object)) {
-    add_buffer(object, mode, owned_, others_);
+  bool read = false;
+  if (Py_IS_TYPE(object, &PyRange_Type)) read = add_range_object(object, mode, owned_, values_, others_);
+  if (!read && PyObject_CheckBuffer(object)) read = add_buffer(object, mode, values_, others_) == Read::done;
+  if (!read) add_iterable(object, mode, values_, others_);
+  if (values_.size() <= kFewValues && owned_.is_empty()) {
+    is_few_ = true;
+    built_ = values_.empty();
     return;
   }
-  add_iterable(object, mode, owned_, others_);
+  build_from_values();
+}
+
+void Operand::build_from_values() {
+  if (values_.empty()) return;  // a long range, already in the set
+  Readers{static_cast<std::int64_t>(values_.size()) / 32}.run([&] {
+    intset::tnumbrelle values_set = set_of_values(values_);
+    if (owned_.is_empty()) {
+      owned_ = std::move(values_set);
+    } else {
+      owned_ |= values_set;
+    }
+  });
+  values_ = {};
+}
+
+const intset::tnumbrelle& Operand::set() const {
+  if (!built_) {
+    owned_ = set_of_values(values_);
+    built_ = true;
+  }
+  return *set_;
 }
 
 intset::tnumbrelle Operand::take() {
-  if (source_ == nullptr) return std::move(owned_);
+  if (source_ == nullptr) {
+    set();
+    return std::move(owned_);
+  }
   intset::tnumbrelle copy;
   Readers readers;
   readers.add(source_);
   readers.run([&] { copy = *set_; });
   return copy;
+}
+
+RangeEnds::RangeEnds(PyObject* start_object, PyObject* stop_object)
+    : start(PyNumber_Index(start_object)), stop(start ? PyNumber_Index(stop_object) : nullptr) {
+  if (!stop) throw python_error{};
+  const int is_empty = PyObject_RichCompareBool(start.get(), stop.get(), Py_GE);
+  if (is_empty < 0) throw python_error{};
+  empty = is_empty != 0;
+  lo = saturated(start.get());
+  end = saturated(stop.get());
+}
+
+bool RangeEnds::within_members() const noexcept {
+  return !empty && lo >= kLowest && lo <= kHighest && end > kLowest && end <= kHighest + 1;
+}
+
+bool RangeEnds::members_part(std::int32_t& first, std::int32_t& last) const noexcept {
+  if (empty || end <= kLowest || lo > kHighest) return false;
+  first = static_cast<std::int32_t>(std::max(lo, kLowest));
+  last = static_cast<std::int32_t>(std::min(end - 1, kHighest));
+  return first <= last;
 }
 
 }  // namespace pyintset

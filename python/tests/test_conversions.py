@@ -45,7 +45,7 @@ def test_out_of_range_elements_overflow(data):
 
 
 @pytest.mark.parametrize("data", [numpy.array([1.0, 2.0]), array.array("d", [1.0]), numpy.zeros((2, 2), "int32"),
-                                  numpy.array([True]), ["1"], [1, None]])
+                                  numpy.array(["1"]), ["1"], [1, None]])
 def test_elements_that_are_not_integers_are_refused(data):
     with pytest.raises(TypeError):
         IntSet(data)
