@@ -6,8 +6,10 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "intset/exceptions.h"
 
@@ -32,8 +34,12 @@ std::size_t byte_source::fetch(char* to, std::size_t n) {
   } else {
     // Standard input goes through C's stdio, whose error flag tells a failed read (of a folder, say) from
     // the end of the data with every standard library.
+    errno = 0;
     got = std::fread(to, 1, n, stdin);
-    if (got < n && std::ferror(stdin)) throw intset::EReadError();
+    if (got < n && std::ferror(stdin)) {
+      if (errno == 0) throw intset::EReadError();
+      throw std::system_error(errno, std::generic_category());
+    }
   }
   ended_ = got < n;
   return got;

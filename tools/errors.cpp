@@ -51,6 +51,9 @@ std::string describe(const std::exception& error) {
     return system_reason(e->code(), e->message());
   if (dynamic_cast<const intset::ENumbrelle*>(&error))
     return "CRC error: the set is damaged (a checksum, a block count or a block key is wrong)";
+  if (dynamic_cast<const intset::EReadError*>(&error))
+    return std::string(error.what()) + ": the input ends before the set does";
+  if (const auto* e = dynamic_cast<const std::system_error*>(&error)) return e->code().message();
   if (dynamic_cast<const intset::EWriteError*>(&error) && errno != 0)
     return std::generic_category().message(errno);  // the system's reason for the failed write
   if (dynamic_cast<const std::bad_alloc*>(&error)) return intset::EOutOfMemory().what();
