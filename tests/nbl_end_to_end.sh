@@ -192,6 +192,16 @@ if [ "$emulated" = 0 ] && [ -x /usr/bin/time ]; then
   [ $((info - base)) -lt 12000 ] || fail "info on a 9 MB .nbl took $((info - base)) kB more"
 fi
 
+# --- The session of docs/nbl.md: its commands print what it shows ------------------------------------------
+mkdir -p session/bin && ln -s "$nbl" session/bin/nbl
+between='/^<!-- session/ { on = !on; next } on && !/^```/'
+awk "$between"' && /^\$ / { print substr($0, 3) }' "$here/../docs/nbl.md" > session.sh
+awk "$between"' && !/^\$ /' "$here/../docs/nbl.md" > session-shows.txt
+[ -s session.sh ] || fail "docs/nbl.md shows no session"
+(cd session && PATH="$PWD/bin:$PATH" bash -e ../session.sh > ../session-printed.txt 2>&1) ||
+  fail "the session of docs/nbl.md failed: $(cat session-printed.txt)"
+diff session-shows.txt session-printed.txt >&2 || fail "the session of docs/nbl.md printed other lines"
+
 # --- Bash completion ---------------------------------------------------------------------------------------
 bash "$here/nbl_completion.sh" "$here/../tools/nbl.bash-completion" "$nbl" || fail "bash completion"
 
