@@ -69,8 +69,9 @@ template <typename Read>
 void read_legacy(byte_source& source, const std::optional<std::int32_t>& max_blocks, Read read) {
   const std::int32_t count = legacy_count(source.head(4));
   const std::uint64_t size = kLegacyHead + kLegacyBlock * static_cast<std::uint64_t>(std::max(count, 0));
-  const auto fits = [&] {
-    return source.taken() + source.skip(size + 1 - std::min(size, source.taken())) == size;
+  const auto fits = [&] {  // reads on to one byte past the size the count gives, if the input has it
+    const std::uint64_t taken = source.taken();
+    return taken <= size && taken + source.skip(size + 1 - taken) == size;
   };
   if (max_blocks && count > *max_blocks) {
     if (!fits()) throw malformed(kNotASetFile);
