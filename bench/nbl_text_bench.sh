@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # nbl on large inputs, in one run: the time `nbl convert` takes to read 16,777,216 shuffled values (140 MB of
 # text) into an .nbl file beside the time `wc -l` takes on the same file, and the peak memory of reading a
-# 120 MB text that holds one value and of `nbl info` on an .nbl file of 8,388,608 one-member blocks (75 MB).
+# 120 MB text that holds one value, and of `nbl info` and `nbl list` on an .nbl file of 8,388,608 one-member
+# blocks (75 MB; the set takes 302 MB).
 # Each time is the best of three runs; peaks come from /usr/bin/time (GNU time, Debian's package `time`).
 #   bench/nbl_text_bench.sh [PATH/TO/nbl [WORK_FOLDER]]
 # The inputs are made once in WORK_FOLDER (build/nbl-bench by default, about 400 MB) and kept for later runs.
@@ -54,3 +55,4 @@ echo "nbl convert shuffled.txt shuffled.nbl:  $convert_time s ($(echo "scale=1; 
   bc) times wc -l)"
 echo "peak of nbl info one-value.txt:         $(peak "$nbl" info one-value.txt)"
 echo "peak of nbl info sparse.nbl:            $(peak "$nbl" info sparse.nbl)"
+echo "peak of nbl list sparse.nbl:            $(peak "$nbl" list sparse.nbl) (the set: 302 MB)"
