@@ -2,7 +2,7 @@
 # nbl on large inputs, in one run: the time `nbl convert` takes to read 16,777,216 shuffled values (140 MB of
 # text) into an .nbl file beside the time `wc -l` takes on the same file, and the peak memory of reading a
 # 120 MB text that holds one value, and of `nbl info` and `nbl list` on an .nbl file of 8,388,608 one-member
-# blocks (75 MB; the set takes 302 MB).
+# blocks (75 MB; the set takes 288 MiB).
 # Each time is the best of three runs; peaks come from /usr/bin/time (GNU time, Debian's package `time`).
 #   bench/nbl_text_bench.sh [PATH/TO/nbl [WORK_FOLDER]]
 # The inputs are made once in WORK_FOLDER (build/nbl-bench by default, about 400 MB) and kept for later runs.
@@ -39,10 +39,10 @@ best_of_three() {
   done
   printf '%d.%06d' $((best / 1000000)) $((best % 1000000))
 }
-# peak COMMAND...: the largest resident set of one run, in MB.
+# peak COMMAND...: the largest resident set of one run, in MiB.
 peak() {
   /usr/bin/time -f %M -o peak.txt "$@" > /dev/null
-  echo "$(($(cat peak.txt) / 1024)) MB"
+  echo "$(($(cat peak.txt) / 1024)) MiB"
 }
 
 echo "nbl: $nbl ($("$nbl" --version))"
@@ -55,4 +55,4 @@ echo "nbl convert shuffled.txt shuffled.nbl:  $convert_time s ($(echo "scale=1; 
   bc) times wc -l)"
 echo "peak of nbl info one-value.txt:         $(peak "$nbl" info one-value.txt)"
 echo "peak of nbl info sparse.nbl:            $(peak "$nbl" info sparse.nbl)"
-echo "peak of nbl list sparse.nbl:            $(peak "$nbl" list sparse.nbl) (the set: 302 MB)"
+echo "peak of nbl list sparse.nbl:            $(peak "$nbl" list sparse.nbl) (the set: 288 MiB)"
