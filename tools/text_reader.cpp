@@ -44,8 +44,8 @@ digit_run leading_digits(const char* s) {
   std::memcpy(&word, s, 8);
   if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);  // s[0] lowest
   const std::uint64_t numbers = word ^ 0x3030303030303030u;  // digits become 0 to 9, all else more
-  // A byte's high nibble is not 0 once 6 is added exactly when it is no digit. A carry out of a byte that
-  // is no digit reaches only later bytes, which the first such byte ends the run before.
+  // A byte is no digit exactly when its high nibble, or that of the byte plus 6, is not 0. A carry out of
+  // a byte that is no digit reaches only later bytes, past the end of the run.
   const std::uint64_t others = (numbers | (numbers + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
   const int length = std::countr_zero(others) / 8;  // 8 when all 8 are digits
   if (length == 0) return {0, 0};
@@ -135,7 +135,10 @@ void text_parser::run(byte_source& in) {
     first = false;
     const char* rest = scan(p, end, last);
     carried = static_cast<std::size_t>(end - rest);
-    if (carried > kLongestToken) refuse({rest, 40}, " is not a 32-bit integer");
+    if (carried > kLongestToken) {  // a token this long is no integer nor range
+      if (detected_ && binary({rest, carried})) throw malformed(kNotASetFile);
+      refuse({rest, carried}, " is not a 32-bit integer");
+    }
     std::memmove(buffer.data(), rest, carried);
     if (last) break;
   }
