@@ -14,7 +14,8 @@ function(long_options out text)
 endfunction()
 
 help_of(top)
-string(REGEX MATCH "Subcommands:\n(.*)" listing "${top}")
+# The listing ends at the first blank line, before the footer.
+string(REGEX MATCH "Subcommands:\n([^\n]+(\n[^\n]+)*)" listing "${top}")
 string(REGEX MATCHALL "\n  [a-z]+ " names "\n${CMAKE_MATCH_1}")
 set(help_commands "")
 set(help_text "${top}")

@@ -1,230 +1,248 @@
-// nbl: looks into, lists, converts, combines and checks set files from the shell.
+// nbl: a set calculator for the shell. Reads sets of 32-bit integers in the set's own form, the portable
+// Roaring format or text, found from each input's first bytes; lists, converts, combines, compares and
+// counts them.
 //
-// Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage.
-// Errors go to standard error as "nbl: <file>: <message>" ("nbl: <message>" for bad usage). Every input is
-// read whole before anything is written.
+// Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage;
+// compare --is exits with 0 when the relation holds, 1 when it does not and 2 on any trouble. Errors go to
+// standard error as "nbl: FILE: Message" ("nbl: message" for bad usage).
 #include <CLI/CLI.hpp>
-#include <bit>
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 #include <iostream>
 #include <limits>
 #include <new>
-#include <optional>
 #include <string>
+#include <vector>
 
-#include "intset/exceptions.h"
-#include "set_files.h"
+#include "commands.h"
+#include "errors.h"
+#include "help_format.h"
+#include "help_text.h"
+#include "set_output.h"
 
 namespace {
 
-using intset::tnumbrelle;
+using nbl::request;
 
-constexpr const char* kFormats =
-    "nbl, roaring or text; by default taken from the extension (.nbl, .roaring, .txt)";
-
-// What the command line asks for, once parsed.
-struct request {
-  std::string file, in, out, operation, a, b, from, to;
-  std::int32_t max_blocks = 0;
-  bool limited = false;  // whether --max-blocks was given
-};
-
-// How every input of a command is read: its format (unless taken from the extension) and the block limit.
-struct reading {
-  std::optional<nbl::format> from;
-  std::optional<std::int32_t> max_blocks;
-
-  nbl::format format_of(const std::string& file) const { return nbl::format_of(file, from); }
-  nbl::loaded_set read(const std::string& file, nbl::format fmt) const {
-    return nbl::read_set(file, fmt, max_blocks);
-  }
-  nbl::loaded_set read(const std::string& file) const { return read(file, format_of(file)); }
-};
-
-struct extent {
-  std::int64_t members = 0;
-  std::optional<std::int32_t> lowest, highest;
-};
-
-// Members and the lowest and highest member, from the blocks (in any key order, and skipping empty maps).
-extent extent_of(const tnumbrelle& set) {
-  extent e;
-  for (const intset::tblock& block : set.blocks()) {
-    int first = -1, last = -1;
-    for (int i = 0; i < 32; ++i) {
-      if (block.bits[i] == 0) continue;
-      e.members += std::popcount(block.bits[i]);
-      if (first < 0) first = 8 * i + std::countr_zero(block.bits[i]);
-      last = 8 * i + 7 - std::countl_zero(block.bits[i]);
-    }
-    if (first < 0) continue;
-    const auto low = static_cast<std::int32_t>(std::int64_t{block.key} * 256 + first);
-    const auto high = static_cast<std::int32_t>(std::int64_t{block.key} * 256 + last);
-    if (!e.lowest || low < *e.lowest) e.lowest = low;
-    if (!e.highest || high > *e.highest) e.highest = high;
-  }
-  return e;
-}
-
-std::optional<nbl::format> format_option(const std::string& name) {
-  if (name.empty()) return std::nullopt;
-  return nbl::format_named(name);
-}
-
-void run_info(const request& r, const reading& how) {
-  const nbl::loaded_set loaded = how.read(r.file);
-  const extent e = extent_of(loaded.set);
-  std::cout << "format: " << loaded.form << "\nmembers: " << e.members
-            << "\nblocks: " << loaded.set.blocks().size() << '\n';
-  if (e.lowest) std::cout << "lowest: " << *e.lowest << "\nhighest: " << *e.highest << '\n';
-  if (!nbl::keys_rise(loaded.set)) std::cout << "keys: out of order\n";
-}
-
-void run_list(const request& r, const reading& how) {
-  nbl::write_set(how.read(r.file).set, "-", nbl::format::text);
-}
-
-void run_check(const request& r, const reading& how) {
-  nbl::require_rising_keys(how.read(r.file), r.file);
-  std::cout << "ok\n";
-}
-
-void run_convert(const request& r, const reading& how) {
-  const nbl::format in_format = how.format_of(r.in), out_format = nbl::format_of(r.out, format_option(r.to));
-  const nbl::loaded_set loaded = how.read(r.in, in_format);
-  if (out_format != nbl::format::text) nbl::require_rising_keys(loaded, r.in);
-  nbl::write_set(loaded.set, r.out, out_format);
-}
-
-void run_combine(const request& r, const reading& how) {
-  const nbl::format a_format = how.format_of(r.a), b_format = how.format_of(r.b);
-  const nbl::format out_format = nbl::format_of(r.out, format_option(r.to));
-  if (r.a == "-" && r.b == "-") throw nbl::usage_error("standard input can be only one of A and B");
-  nbl::loaded_set first = how.read(r.a, a_format);
-  nbl::require_rising_keys(first, r.a);
-  const nbl::loaded_set second = how.read(r.b, b_format);
-  nbl::require_rising_keys(second, r.b);
-  if (r.operation == "intersect") {
-    first.set.intersect(second.set);
-  } else if (r.operation == "unite") {
-    first.set.unite(second.set);
-  } else if (r.operation == "subtract") {
-    first.set.subtract(second.set);
-  } else {
-    first.set.invert(second.set);
-  }
-  nbl::write_set(first.set, r.out, out_format);
-}
-
-int run(int argc, char** argv) {
-  CLI::App app{
-      "Looks into, converts and combines files of 32-bit integer sets: .nbl (the set's own form), "
-      ".roaring (the portable Roaring bitmap format) and .txt (decimal integers). A file name - "
-      "stands for standard input or output.",
-      "nbl"};
-  app.set_version_flag("--version", std::string("nbl ") + NUMBRELLE_VERSION);
-  app.require_subcommand(1, 1);
-  app.footer(
-      "Exit status: 0 on success, 1 when a file is missing, damaged or cannot be written, 2 for bad usage. "
-      "Errors name the file they are about. Bytes already written to standard output before a failure stay "
-      "there.");
-
+// The command line as CLI11 fills it in, before it becomes a request.
+struct parsed {
   request r;
-  const auto add_reading = [&r](CLI::App* command) {
-    command->add_option("--from", r.from, std::string("format of every input: ") + kFormats)
-        ->check(CLI::IsMember({"nbl", "roaring", "text"}));
-    command
-        ->add_option("--max-blocks", r.max_blocks,
-                     "refuse an input whose set would take more than this many 256-value blocks (36 bytes "
-                     "each); no limit by default")
-        ->check(CLI::Range(0, std::numeric_limits<std::int32_t>::max()))
-        ->each([&r](const std::string&) { r.limited = true; });
-  };
-  const auto add_to = [&r](CLI::App* command) {
-    command->add_option("--to", r.to, std::string("format of the output: ") + kFormats)
-        ->check(CLI::IsMember({"nbl", "roaring", "text"}));
-  };
+  std::string file, in, a, b, from, to;
+  std::vector<std::string> files;
+  std::string topic;  // help's
+};
 
-  CLI::App* info = app.add_subcommand(
-      "info",
-      "Prints the file's format (nbl, nbl-legacy, roaring or text), its member and block counts, and "
-      "its lowest and highest member (when it has members), one per line; then keys: out of order for a "
-      "damaged legacy-form file whose block keys do not rise.");
-  info->add_option("FILE", r.file, "the set file")->required();
+const char* const kOperations[] = {"unite", "intersect", "subtract", "invert"};
+
+std::string with_capital(std::string s) {
+  if (!s.empty() && s[0] >= 'a' && s[0] <= 'z') s[0] = static_cast<char>(s[0] - 'a' + 'A');
+  return s;
+}
+std::string without_capital(std::string s) {
+  if (s.size() > 1 && s[0] >= 'A' && s[0] <= 'Z' && !(s[1] >= 'A' && s[1] <= 'Z'))
+    s[0] = static_cast<char>(s[0] - 'A' + 'a');
+  return s;
+}
+
+class command_line {
+ public:
+  command_line();
+  // Parses and carries out the command; returns the exit status.
+  int run(int argc, char** argv);
+  // The exit status for a file that cannot be read or written: 2 for compare --is, else 1.
+  int trouble_status() const { return trouble_; }
+
+ private:
+  CLI::App* add(const std::string& name, const nbl::help_text& text);
+  void add_reading(CLI::App* command);
+  void add_writing(CLI::App* command);
+  std::string usage_message(const CLI::ParseError& e) const;
+  int dispatch();
+
+  CLI::App app_{"", "nbl"};
+  parsed p_;
+  std::vector<std::string> names_;
+  int trouble_ = 1;
+};
+
+CLI::App* command_line::add(const std::string& name, const nbl::help_text& text) {
+  CLI::App* command = app_.add_subcommand(name, text.summary);
+  command->footer(text.footer.empty() ? text.description : text.description + "\n\n" + text.footer);
+  names_.push_back(name);
+  return command;
+}
+
+void command_line::add_reading(CLI::App* command) {
+  command->add_option("--from", p_.from, "Read every input in this format, whatever its first bytes")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"nbl", "roaring", "text"}));
+  command
+      ->add_option("--max-blocks", p_.r.max_blocks.emplace(),
+                   "Refuse an input whose set would take more than N blocks of 256 values (36 bytes each), "
+                   "before the memory is taken")
+      ->type_name("N")
+      ->check(CLI::Range(0, std::numeric_limits<std::int32_t>::max()).description(""));
+}
+
+void command_line::add_writing(CLI::App* command) {
+  command->add_option("--to", p_.to, "Write the output in this format, whatever its extension")
+      ->type_name("FORMAT")
+      ->check(CLI::IsMember({"nbl", "roaring", "text"}));
+  command->add_flag("-f,--force", p_.r.force, "Write a binary format to a terminal all the same");
+}
+
+command_line::command_line() {
+  app_.formatter(std::make_shared<nbl::help_formatter>());
+  app_.description(nbl::kMainHelp.description);
+  app_.footer(nbl::kMainHelp.footer);
+  app_.set_version_flag("--version", std::string("nbl ") + NUMBRELLE_VERSION);
+  app_.set_help_flag("-h,--help", "Print this help and exit");
+  app_.require_subcommand(1, 1);
+
+  CLI::App* info = add("info", nbl::kInfoHelp);
+  info->add_option("FILE", p_.file, "The set file")->type_name("")->required();
   add_reading(info);
 
-  CLI::App* list = app.add_subcommand("list", "Prints the members in ascending order, one per line.");
-  list->add_option("FILE", r.file, "the set file")->required();
+  CLI::App* list = add("list", nbl::kListHelp);
+  list->add_option("FILE", p_.file, "The set file")->type_name("")->required();
+  list->add_flag("--ranges", p_.r.ranges, "Print each run of three or more consecutive members as a..b");
   add_reading(list);
 
-  CLI::App* convert =
-      app.add_subcommand("convert", "Reads IN in its format and writes the set to OUT in its format.");
-  convert->add_option("IN", r.in, "the set file to read")->required();
-  convert->add_option("OUT", r.out, "the file to write (\"NBL1\" form for .nbl)")->required();
-  add_reading(convert);
-  add_to(convert);
+  CLI::App* count = add("count", nbl::kCountHelp);
+  count->add_option("FILE", p_.files, "The set files")->type_name("")->required();
+  add_reading(count);
 
-  CLI::App* combine = app.add_subcommand(
-      "combine",
-      "Writes to OUT the set A combined with B: intersect (members of both), unite (of either), "
-      "subtract (of A and not B) or invert (of exactly one).");
-  combine->add_option("OPERATION", r.operation, "intersect, unite, subtract or invert")
-      ->required()
-      ->check(CLI::IsMember({"intersect", "unite", "subtract", "invert"}));
-  combine->add_option("A", r.a, "the first set file")->required();
-  combine->add_option("B", r.b, "the second set file")->required();
-  combine->add_option("OUT", r.out, "the file to write")->required();
-  add_reading(combine);
-  add_to(combine);
-
-  CLI::App* check = app.add_subcommand(
-      "check",
-      "Reads the file; prints ok and exits with 0, or prints what is wrong and exits with 1. It fails on "
-      "every input that convert or combine would refuse.");
-  check->add_option("FILE", r.file, "the set file")->required();
+  CLI::App* check = add("check", nbl::kCheckHelp);
+  check->add_option("FILE", p_.file, "The set file")->type_name("")->required();
   add_reading(check);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
-    std::cerr << "nbl: " << e.what() << "\nRun nbl --help for more information.\n";
-    return 2;
+  CLI::App* convert = add("convert", nbl::kConvertHelp);
+  convert->add_option("IN", p_.in, "The set file to read")->type_name("")->required();
+  convert->add_option("OUT", p_.r.out, "The file to write")->type_name("")->required();
+  add_reading(convert);
+  add_writing(convert);
+
+  for (const char* operation : kOperations) {
+    CLI::App* command = add(operation, nbl::operation_help(operation));
+    command->add_option("FILE", p_.files, "The set files")->type_name("")->required();
+    command->add_option("-o,--output", p_.r.out, "The file to write; standard output when not given")
+        ->type_name("OUT");
+    add_reading(command);
+    add_writing(command);
   }
 
-  reading how{format_option(r.from), std::nullopt};
-  if (r.limited) how.max_blocks = r.max_blocks;
-  if (info->parsed()) {
-    run_info(r, how);
-  } else if (list->parsed()) {
-    run_list(r, how);
-  } else if (check->parsed()) {
-    run_check(r, how);
-  } else if (convert->parsed()) {
-    run_convert(r, how);
-  } else {
-    run_combine(r, how);
+  CLI::App* combine = add("combine", nbl::kCombineHelp);
+  combine->add_option("OPERATION", p_.r.operation, "intersect, unite, subtract or invert")
+      ->type_name("")
+      ->required()
+      ->check(CLI::IsMember({"intersect", "unite", "subtract", "invert"}));
+  combine->add_option("A", p_.a, "The first set file")->type_name("")->required();
+  combine->add_option("B", p_.b, "The second set file")->type_name("")->required();
+  combine->add_option("OUT", p_.r.out, "The file to write")->type_name("")->required();
+  add_reading(combine);
+  add_writing(combine);
+
+  CLI::App* compare = add("compare", nbl::kCompareHelp);
+  compare->add_option("A", p_.a, "The first set file")->type_name("")->required();
+  compare->add_option("B", p_.b, "The second set file")->type_name("")->required();
+  compare->add_option("--is", p_.r.relation, "Print nothing; exit with 0 when A is RELATION to B, else 1")
+      ->type_name("RELATION")
+      ->check(CLI::IsMember({"equal", "subset", "superset", "disjoint"}));
+  add_reading(compare);
+
+  CLI::App* help = add("help", nbl::kHelpHelp);
+  help->add_option("SUBCOMMAND", p_.topic, "The subcommand to describe")->type_name("");
+  add("version", nbl::kVersionHelp);
+}
+
+// What is wrong with a command line CLI11 refused, in plain words.
+std::string command_line::usage_message(const CLI::ParseError& e) const {
+  const std::vector<CLI::App*> chosen = app_.get_subcommands();
+  const CLI::App* command = chosen.empty() ? nullptr : chosen.front();
+  for (const std::string& arg : (command ? command->remaining() : app_.remaining())) {
+    if (arg.size() > 1 && arg[0] == '-') return "unknown option " + arg;
   }
-  nbl::finish_standard_output();
-  return 0;
+  if (command == nullptr) {
+    const std::vector<std::string> rest = app_.remaining();
+    if (!rest.empty()) return "unknown subcommand \"" + rest.front() + "\"";
+    return "a subcommand is required";
+  }
+  return command->get_name() + ": " + without_capital(e.what());
+}
+
+int command_line::run(int argc, char** argv) {
+  try {
+    app_.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app_.exit(e);  // --help, --version
+    const std::vector<CLI::App*> chosen = app_.get_subcommands();
+    const std::string help = chosen.empty() ? "nbl --help" : "nbl " + chosen.front()->get_name() + " --help";
+    std::cerr << "nbl: " << usage_message(e) << "\nRun " << help << " for more information.\n";
+    return 2;
+  }
+  return dispatch();
+}
+
+int command_line::dispatch() {
+  const std::string name = app_.get_subcommands().front()->get_name();
+  const CLI::App& command = *app_.get_subcommand(name);
+  request& r = p_.r;
+  if (command.get_option_no_throw("--max-blocks") == nullptr || command.count("--max-blocks") == 0)
+    r.max_blocks.reset();
+  if (!p_.from.empty()) r.from = nbl::format_named(p_.from);
+  if (!p_.to.empty()) r.to = nbl::format_named(p_.to);
+  if (name == "help") {
+    if (p_.topic.empty()) {
+      nbl::standard_output() << app_.get_formatter()->make_help(&app_, "nbl", CLI::AppFormatMode::Normal);
+    } else {
+      if (std::find(names_.begin(), names_.end(), p_.topic) == names_.end())
+        throw nbl::usage_error("unknown subcommand \"" + p_.topic + "\"");
+      const CLI::App* topic = app_.get_subcommand(p_.topic);
+      nbl::standard_output() << topic->get_formatter()->make_help(topic, "nbl " + p_.topic,
+                                                                  CLI::AppFormatMode::Normal);
+    }
+    return 0;
+  }
+  if (name == "version") {
+    nbl::standard_output() << "nbl " << NUMBRELLE_VERSION << '\n';
+    return 0;
+  }
+  if (!p_.file.empty()) r.files = {p_.file};
+  if (!p_.in.empty()) r.files = {p_.in};
+  if (!p_.files.empty()) r.files = p_.files;
+  if (!p_.a.empty()) r.files = {p_.a, p_.b};
+  if (name == "info") return nbl::run_info(r);
+  if (name == "list") return nbl::run_list(r);
+  if (name == "count") return nbl::run_count(r);
+  if (name == "check") return nbl::run_check(r);
+  if (name == "convert") return nbl::run_convert(r);
+  if (name == "compare") {
+    if (!r.relation.empty()) trouble_ = 2;
+    return nbl::run_compare(r);
+  }
+  if (name != "combine") r.operation = name;
+  return nbl::run_combine(r);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  command_line line;
   try {
-    return run(argc, argv);
+    const int status = line.run(argc, argv);
+    nbl::finish_standard_output();
+    return status;
   } catch (const nbl::usage_error& e) {
     std::cerr << "nbl: " << e.what() << "\nRun nbl --help for more information.\n";
     return 2;
   } catch (const nbl::file_error& e) {
     std::cerr << "nbl: " << e.what() << '\n';
   } catch (const std::bad_alloc&) {
-    std::cerr << "nbl: " << intset::EOutOfMemory().what() << '\n';
+    std::cerr << "nbl: " << with_capital(intset::EOutOfMemory().what()) << '\n';
   } catch (const std::exception& e) {  // anything else, rather than an abort
-    std::cerr << "nbl: " << e.what() << '\n';
+    std::cerr << "nbl: " << with_capital(e.what()) << '\n';
   }
-  return 1;
+  return line.trouble_status();
 }
