@@ -66,6 +66,7 @@ struct byte_counts {
       before[i] = static_cast<std::uint16_t>(total);
       total += kBytes.bits[block.bits[i]];
     }
+    before[32] = static_cast<std::uint16_t>(total);
     members = total;
   }
   // The members at bits 0..bit of `block`.
@@ -73,9 +74,12 @@ struct byte_counts {
     const unsigned byte = bit >> 3;
     return before[byte] + kBytes.bits[block.bits[byte] & ((2u << (bit & 7)) - 1)];
   }
-  std::uint16_t before[32] = {};
+  std::uint16_t before[33] = {};  // before[32] is all of them
   int members = 0;
 };
+
+// A block without members, which the walks below look at for a key the set does not hold.
+constexpr tblock kNoBlock{};
 
 // The members at bits 0..bit of `block`, for a block met once.
 int members_up_to(const tblock& block, unsigned bit) {
@@ -161,6 +165,124 @@ std::vector<std::int64_t> running_counts(std::span<const tblock> blocks) {
   return running;
 }
 
+// The walks over input in ascending order, beside the blocks. Each answers for as long as its input does
+// not fall and returns how much it answered; the rest is left to the caller. The common step (the input
+// stays within the block the previous one was in, or in the same gap between blocks) is a few lookups.
+
+std::size_t contains_ascending(std::span<const tblock> blocks, std::span<const std::int32_t> values,
+                               std::span<bool> out) {
+  const auto used = static_cast<std::int32_t>(blocks.size());
+  std::int32_t i = 0;  // the first block whose key is not less than the input's
+  std::int64_t served = std::int64_t{INT32_MIN} - 1;  // the key `map` answers for
+  const std::uint8_t* map = kNoBlock.bits;
+  std::int32_t previous = INT32_MIN;
+  std::size_t v = 0;
+  for (; v < values.size(); ++v) {
+    const std::int32_t value = values[v];
+    if (value < previous) break;
+    previous = value;
+    const std::int32_t key = key_of(value);
+    if (key != served) {
+      if (i < used && blocks[i].key < key) i = next_position(blocks.data(), i, used, key);
+      served = key;
+      map = i < used && blocks[i].key == key ? blocks[i].bits : kNoBlock.bits;
+    }
+    out[v] = (map[(value & 0xFF) >> 3] >> (value & 7)) & 1;
+  }
+  return v;
+}
+
+std::size_t rank_ascending(std::span<const tblock> blocks, std::span<const std::int32_t> values,
+                           std::span<std::int64_t> out) {
+  const auto used = static_cast<std::int32_t>(blocks.size());
+  const detail::member_counter count_members = detail::kernels().count_members;
+  std::int32_t i = 0;      // the first block whose key is not less than the input's
+  std::int64_t below = 0;  // the members of blocks [0, i)
+  std::int64_t served = std::int64_t{INT32_MIN} - 1;  // the key `map` and `bytes` answer for
+  const std::uint8_t* map = kNoBlock.bits;
+  byte_counts bytes;
+  std::int32_t previous = INT32_MIN;
+  std::size_t v = 0;
+  for (; v < values.size(); ++v) {
+    const std::int32_t value = values[v];
+    if (value < previous) break;
+    previous = value;
+    const std::int32_t key = key_of(value);
+    if (key != served) {
+      if (i < used && blocks[i].key < key) {
+        const std::int32_t next = next_position(blocks.data(), i, used, key);
+        if (map != kNoBlock.bits) {  // block i was counted
+          below += bytes.members;
+          ++i;
+        }
+        if (next > i) below += count_members(blocks.data() + i, next - i);
+        i = next;
+      }
+      served = key;
+      if (i < used && blocks[i].key == key) {
+        map = blocks[i].bits;
+        bytes = byte_counts(blocks[i]);
+      } else {
+        map = kNoBlock.bits;
+        bytes = byte_counts();
+      }
+    }
+    const unsigned byte = (value & 0xFF) >> 3;
+    out[v] = below + bytes.before[byte] + kBytes.bits[map[byte] & ((2u << (value & 7)) - 1)];
+  }
+  return v;
+}
+
+// Writes the members of the block to `out`, ascending, and returns how many.
+int decode_members(const tblock& block, std::int32_t* out) {
+  const std::int32_t base = value_at(block, 0);
+  std::int32_t* at = out;
+  for (unsigned w = 0; w < 4; ++w) {
+    for (std::uint64_t word = detail::load_word(block.bits + 8 * w); word != 0; word &= word - 1) {
+      *at++ = base + static_cast<std::int32_t>(64 * w) + std::countr_zero(word);
+    }
+  }
+  return static_cast<int>(at - out);
+}
+
+// Ranks far ahead skip runs of 64 blocks by their count, as select() does; the members of a block that
+// ranks fall in are decoded once, as to_array() does, and each rank is then a lookup. The ranks lie in
+// [0, the members).
+std::size_t select_ascending(std::span<const tblock> blocks, std::span<const std::int64_t> ranks,
+                             std::span<std::int32_t> out) {
+  constexpr std::int32_t kRun = 64;
+  const auto used = static_cast<std::int32_t>(blocks.size());
+  const detail::member_counter count_members = detail::kernels().count_members;
+  std::int32_t decoded[256];
+  std::int32_t i = 0;
+  std::int64_t below = 0;  // the members of blocks [0, i)
+  std::int64_t in_block = decode_members(blocks[0], decoded);
+  std::int64_t previous = 0;
+  std::size_t r = 0;
+  for (; r < ranks.size(); ++r) {
+    const std::int64_t k = ranks[r];
+    if (k < previous) break;
+    previous = k;
+    if (k - below >= in_block) {
+      int steps = 0;
+      do {
+        below += in_block;
+        ++i;
+        while (++steps > 4 && used - i > kRun) {
+          const std::int64_t run = count_members(blocks.data() + i, kRun);
+          if (below + run > k) break;
+          below += run;
+          i += kRun;
+        }
+        in_block = map_popcount(load_map(blocks[i]));
+      } while (k - below >= in_block);
+      decode_members(blocks[i], decoded);
+    }
+    out[r] = decoded[k - below];
+  }
+  return r;
+}
+
 }  // namespace
 
 void tnumbrelle::contains_many(std::span<const std::int32_t> values, std::span<bool> out) const {
@@ -169,19 +291,14 @@ void tnumbrelle::contains_many(std::span<const std::int32_t> values, std::span<b
   const std::size_t n = values.size();
   if (keys_unordered || n * kBlocksPerValueToIndex < static_cast<std::size_t>(used)) {
     for (std::size_t v = 0; v < n; ++v) out[v] = contains(values[v]);
-  } else if (std::is_sorted(values.begin(), values.end())) {
-    std::int32_t i = 0;
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::int32_t key = key_of(values[v]);
-      if (i < used && blocks[i].key < key) i = next_position(blocks, i, used, key);
-      out[v] = i < used && blocks[i].key == key && bit_set(blocks[i], values[v]);
-    }
-  } else {
-    const key_positions position(this->blocks());
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::int32_t key = key_of(values[v]), i = position(key);
-      out[v] = i < used && blocks[i].key == key && bit_set(blocks[i], values[v]);
-    }
+    return;
+  }
+  const std::size_t done = contains_ascending(this->blocks(), values, out);
+  if (done == n) return;
+  const key_positions position(this->blocks());
+  for (std::size_t v = done; v < n; ++v) {
+    const std::int32_t key = key_of(values[v]), i = position(key);
+    out[v] = i < used && blocks[i].key == key && bit_set(blocks[i], values[v]);
   }
 }
 
@@ -195,42 +312,22 @@ void tnumbrelle::rank_many(std::span<const std::int32_t> values, std::span<std::
   };
   if (keys_unordered) {
     for (std::size_t v = 0; v < n; ++v) out[v] = rank(values[v]);
-  } else if (std::is_sorted(values.begin(), values.end())) {
-    const detail::member_counter count_members = detail::kernels().count_members;
-    std::int32_t i = 0;
-    std::int64_t below = 0;     // the members of blocks [0, i)
-    std::int32_t counted = -1;  // the block whose bytes `bytes` counts
-    byte_counts bytes;
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::int32_t key = key_of(values[v]);
-      if (i < used && blocks[i].key < key) {
-        const std::int32_t next = next_position(blocks, i, used, key);
-        below += count_members(blocks + i, next - i);
-        i = next;
-      }
-      std::int64_t r = below;
-      if (i < used && blocks[i].key == key) {
-        if (counted != i) {
-          bytes = byte_counts(blocks[i]);
-          counted = i;
-        }
-        r += bytes.up_to(blocks[i], detail::bit_of(values[v]));
-      }
-      out[v] = r;
-    }
-  } else if (n * kBlocksPerValueToIndex < static_cast<std::size_t>(used)) {
-    const std::vector<std::int64_t> running = running_counts(this->blocks());
-    for (std::size_t v = 0; v < n; ++v) {
+    return;
+  }
+  const std::size_t done = rank_ascending(this->blocks(), values, out);
+  if (done == n) return;
+  const std::vector<std::int64_t> running = running_counts(this->blocks());
+  if ((n - done) * kBlocksPerValueToIndex < static_cast<std::size_t>(used)) {
+    for (std::size_t v = done; v < n; ++v) {
       const std::int32_t i = locate(values[v]).position;
       out[v] = rank_at(running[static_cast<std::size_t>(i)], i, values[v]);
     }
-  } else {
-    const std::vector<std::int64_t> running = running_counts(this->blocks());
-    const key_positions position(this->blocks());
-    for (std::size_t v = 0; v < n; ++v) {
-      const std::int32_t i = position(key_of(values[v]));
-      out[v] = rank_at(running[static_cast<std::size_t>(i)], i, values[v]);
-    }
+    return;
+  }
+  const key_positions position(this->blocks());
+  for (std::size_t v = done; v < n; ++v) {
+    const std::int32_t i = position(key_of(values[v]));
+    out[v] = rank_at(running[static_cast<std::size_t>(i)], i, values[v]);
   }
 }
 
@@ -247,45 +344,16 @@ void tnumbrelle::select_many(std::span<const std::int64_t> ranks, std::span<std:
   if (n == 0) return;
   if (keys_unordered) {
     for (std::size_t r = 0; r < n; ++r) out[r] = static_cast<std::int32_t>(member_with_rank(ranks[r]));
-  } else if (std::is_sorted(ranks.begin(), ranks.end())) {
-    // Runs of 64 blocks are skipped whole by their count, as select() does; within a block the byte that
-    // holds the member only moves forward.
-    constexpr std::int32_t kRun = 64;
-    const detail::member_counter count_members = detail::kernels().count_members;
-    std::int32_t i = 0;
-    std::int64_t below = 0;  // the members of blocks [0, i)
-    byte_counts bytes(blocks[0]);
-    unsigned byte = 0;
-    for (std::size_t r = 0; r < n; ++r) {
-      const std::int64_t k = ranks[r];
-      if (below + bytes.members <= k) {
-        int steps = 0;
-        do {
-          below += bytes.members;
-          ++i;
-          while (++steps > 4 && used - i > kRun) {  // ranks far ahead: skip runs of blocks
-            const std::int64_t run = count_members(blocks + i, kRun);
-            if (below + run > k) break;
-            below += run;
-            i += kRun;
-          }
-          bytes = byte_counts(blocks[i]);
-        } while (below + bytes.members <= k);
-        byte = 0;
-      }
-      const auto in_block = static_cast<int>(k - below);
-      while (byte < 31 && bytes.before[byte + 1] <= in_block) ++byte;
-      const std::uint8_t map_byte = blocks[i].bits[byte];
-      out[r] = value_at(blocks[i], 8 * byte + kBytes.select[map_byte][in_block - bytes.before[byte]]);
-    }
-  } else {
-    const std::vector<std::int64_t> running = running_counts(this->blocks());
-    for (std::size_t r = 0; r < n; ++r) {
-      // The last block with fewer members before it than the rank, which holds the member.
-      const auto after = std::upper_bound(running.begin() + 1, running.end(), ranks[r]);
-      const auto i = static_cast<std::size_t>(after - running.begin()) - 1;
-      out[r] = member_at(blocks[i], ranks[r] - running[i]);
-    }
+    return;
+  }
+  const std::size_t done = select_ascending(this->blocks(), ranks, out);
+  if (done == n) return;
+  const std::vector<std::int64_t> running = running_counts(this->blocks());
+  for (std::size_t r = done; r < n; ++r) {
+    // The last block with fewer members before it than the rank, which holds the member.
+    const auto after = std::upper_bound(running.begin() + 1, running.end(), ranks[r]);
+    const auto i = static_cast<std::size_t>(after - running.begin()) - 1;
+    out[r] = member_at(blocks[i], ranks[r] - running[i]);
   }
 }
 
