@@ -24,8 +24,9 @@ EFCreateError::EFCreateError(const std::string& file_name, const std::string& re
 EUnorderedBlocks::EUnorderedBlocks() : Exception(messages::unordered_blocks) {}
 
 ETooManyBlocks::ETooManyBlocks(std::int64_t needed, std::int64_t limit)
-    : Exception(messages::format_message(messages::too_many_blocks,
-                                         {std::to_string(needed), std::to_string(limit)})),
+    : Exception(needed == 1 ? messages::too_many_blocks_one
+                            : messages::format_message(messages::too_many_blocks,
+                                                       {std::to_string(needed), std::to_string(limit)})),
       needed_(needed),
       limit_(limit) {}
 

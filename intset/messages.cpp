@@ -10,6 +10,7 @@ const char* const cannot_open_file = "Cannot open file \"%s\". %s";
 const char* const cannot_create_file = "Cannot create file \"%s\". %s";
 const char* const unordered_blocks = "The set's blocks are out of key order, so it cannot be saved";
 const char* const too_many_blocks = "The input would need at least %s blocks, more than the limit of %s";
+const char* const too_many_blocks_one = "The input would need at least 1 block, more than the limit of 0";
 const char* const stream_read_error = "Stream read error";
 const char* const stream_write_error = "Stream write error";
 const char* const not_roaring = "Not a Roaring bitmap";

@@ -15,7 +15,8 @@ extern const char* const crc_error;
 extern const char* const cannot_open_file;    // file name, system's text for the error
 extern const char* const cannot_create_file;  // file name, system's text for the error
 extern const char* const unordered_blocks;
-extern const char* const too_many_blocks;  // blocks needed, the limit
+extern const char* const too_many_blocks;
+extern const char* const too_many_blocks_one;  // the same for one block  // blocks needed, the limit
 extern const char* const stream_read_error;
 extern const char* const stream_write_error;
 extern const char* const not_roaring;

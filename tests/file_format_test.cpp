@@ -564,6 +564,13 @@ TEST(FileLimit, ACountAboveTheLimitIsRefusedBeforeAnyAllocation) {
     set->load_from_stream(again, 5);
     EXPECT_TRUE(same_blocks(set->blocks(), blocks));
   }
+  std::istringstream one(encode(std::vector<tblock>{make_block(3, {{0, 1}})}));
+  try {
+    tnumbrelle().load_from_stream(one, 0);
+    ADD_FAILURE() << "a block past a limit of 0 was taken";
+  } catch (const intset::ETooManyBlocks& e) {
+    EXPECT_EQ(e.message(), "The input would need at least 1 block, more than the limit of 0");
+  }
   std::istringstream empty(saved(tnumbrelle()));
   tnumbrelle set;
   set.load_from_stream(empty, 0);

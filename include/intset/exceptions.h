@@ -73,8 +73,8 @@ class INTSET_EXPORT EUnorderedBlocks : public Exception {
 };
 
 // A reader given a block limit met an input that would make more blocks than the limit allows: "The input
-// would need at least <needed> blocks, more than the limit of <limit>". Raised before the blocks are
-// allocated.
+// would need at least <needed> blocks, more than the limit of <limit>" ("1 block" for one). Raised before
+// the blocks are allocated.
 class INTSET_EXPORT ETooManyBlocks : public Exception {
  public:
   ETooManyBlocks(std::int64_t needed, std::int64_t limit);
