@@ -38,6 +38,7 @@ bool bit_set(const tblock& block, std::int32_t value) {
 struct byte_tables {
   std::uint8_t bits[256];
   std::uint8_t select[256][8];
+  std::uint16_t up_to[256][8];  // the set bits at positions 0..j
 };
 constexpr byte_tables make_byte_tables() {
   byte_tables t{};
@@ -45,6 +46,7 @@ constexpr byte_tables make_byte_tables() {
     int n = 0;
     for (int j = 0; j < 8; ++j) {
       if ((b >> j) & 1) t.select[b][n++] = static_cast<std::uint8_t>(j);
+      t.up_to[b][j] = static_cast<std::uint16_t>(n);
     }
     t.bits[b] = static_cast<std::uint8_t>(n);
   }
@@ -77,6 +79,14 @@ struct byte_counts {
   std::uint16_t before[33] = {};  // before[32] is all of them
   int members = 0;
 };
+
+// The members of a block at bits 0..b, for every b: for a block that many values fall in.
+void fill_ranks(const tblock& block, const byte_counts& bytes, std::uint16_t* ranks) {
+  for (int i = 0; i < 32; ++i) {
+    const std::uint16_t* in_byte = kBytes.up_to[block.bits[i]];
+    for (int j = 0; j < 8; ++j) ranks[8 * i + j] = static_cast<std::uint16_t>(bytes.before[i] + in_byte[j]);
+  }
+}
 
 // A block without members, which the walks below look at for a key the set does not hold.
 constexpr tblock kNoBlock{};
@@ -194,41 +204,47 @@ std::size_t contains_ascending(std::span<const tblock> blocks, std::span<const s
 
 std::size_t rank_ascending(std::span<const tblock> blocks, std::span<const std::int32_t> values,
                            std::span<std::int64_t> out) {
+  // Once a block has had kFillAfter values, the ranks of all its bits are filled in and looked up.
+  constexpr int kFillAfter = 8;
   const auto used = static_cast<std::int32_t>(blocks.size());
   const detail::member_counter count_members = detail::kernels().count_members;
+  const std::size_t n = values.size();
   std::int32_t i = 0;      // the first block whose key is not less than the input's
   std::int64_t below = 0;  // the members of blocks [0, i)
-  std::int64_t served = std::int64_t{INT32_MIN} - 1;  // the key `map` and `bytes` answer for
-  const std::uint8_t* map = kNoBlock.bits;
-  byte_counts bytes;
   std::int32_t previous = INT32_MIN;
+  std::uint16_t ranks[256];
   std::size_t v = 0;
-  for (; v < values.size(); ++v) {
-    const std::int32_t value = values[v];
-    if (value < previous) break;
-    previous = value;
-    const std::int32_t key = key_of(value);
-    if (key != served) {
-      if (i < used && blocks[i].key < key) {
-        const std::int32_t next = next_position(blocks.data(), i, used, key);
-        if (map != kNoBlock.bits) {  // block i was counted
-          below += bytes.members;
-          ++i;
-        }
-        if (next > i) below += count_members(blocks.data() + i, next - i);
-        i = next;
-      }
-      served = key;
-      if (i < used && blocks[i].key == key) {
-        map = blocks[i].bits;
-        bytes = byte_counts(blocks[i]);
-      } else {
-        map = kNoBlock.bits;
-        bytes = byte_counts();
-      }
+  while (v < n && values[v] >= previous) {
+    const std::int32_t key = key_of(values[v]);
+    if (i < used && blocks[i].key < key) {
+      const std::int32_t next = next_position(blocks.data(), i, used, key);
+      below += count_members(blocks.data() + i, next - i);
+      i = next;
     }
-    const unsigned byte = (value & 0xFF) >> 3;
-    out[v] = below + bytes.before[byte] + kBytes.bits[map[byte] & ((2u << (value & 7)) - 1)];
+    if (i == used || blocks[i].key != key) {
+      // In a gap between blocks: every value up to the next block ranks the same.
+      const std::int64_t end = i < used ? std::int64_t{blocks[i].key} * 256 : std::int64_t{INT32_MAX} + 1;
+      for (; v < n && values[v] < end && values[v] >= previous; ++v) {
+        previous = values[v];
+        out[v] = below;
+      }
+      continue;
+    }
+    const tblock& block = blocks[i];
+    const byte_counts bytes(block);
+    const std::int64_t end = (std::int64_t{key} + 1) * 256;
+    int seen = 0;
+    for (; v < n && values[v] < end && values[v] >= previous; ++v) {
+      const std::int32_t value = previous = values[v];
+      if (seen == kFillAfter) {
+        out[v] = below + ranks[value & 0xFF];
+        continue;
+      }
+      out[v] = below + bytes.up_to(block, detail::bit_of(value));
+      if (++seen == kFillAfter) fill_ranks(block, bytes, ranks);
+    }
+    below += bytes.members;
+    ++i;
   }
   return v;
 }
@@ -246,10 +262,10 @@ int decode_members(const tblock& block, std::int32_t* out) {
 }
 
 // Ranks far ahead skip runs of 64 blocks by their count, as select() does; the members of a block that
-// ranks fall in are decoded once, as to_array() does, and each rank is then a lookup. The ranks lie in
-// [0, the members).
-std::size_t select_ascending(std::span<const tblock> blocks, std::span<const std::int64_t> ranks,
-                             std::span<std::int32_t> out) {
+// ranks fall in are decoded once, as to_array() does, and each rank is then a lookup. The ranks rise (or
+// repeat) and lie in [0, the members), which the caller has checked.
+void select_ascending(std::span<const tblock> blocks, std::span<const std::int64_t> ranks,
+                      std::span<std::int32_t> out) {
   constexpr std::int32_t kRun = 64;
   const auto used = static_cast<std::int32_t>(blocks.size());
   const detail::member_counter count_members = detail::kernels().count_members;
@@ -257,12 +273,8 @@ std::size_t select_ascending(std::span<const tblock> blocks, std::span<const std
   std::int32_t i = 0;
   std::int64_t below = 0;  // the members of blocks [0, i)
   std::int64_t in_block = decode_members(blocks[0], decoded);
-  std::int64_t previous = 0;
-  std::size_t r = 0;
-  for (; r < ranks.size(); ++r) {
+  for (std::size_t r = 0; r < ranks.size(); ++r) {
     const std::int64_t k = ranks[r];
-    if (k < previous) break;
-    previous = k;
     if (k - below >= in_block) {
       int steps = 0;
       do {
@@ -280,7 +292,6 @@ std::size_t select_ascending(std::span<const tblock> blocks, std::span<const std
     }
     out[r] = decoded[k - below];
   }
-  return r;
 }
 
 }  // namespace
@@ -334,11 +345,23 @@ void tnumbrelle::rank_many(std::span<const std::int32_t> values, std::span<std::
 void tnumbrelle::select_many(std::span<const std::int64_t> ranks, std::span<std::int32_t> out) const {
   check_lengths("select_many", ranks.size(), out.size());
   const std::size_t n = ranks.size();
-  for (std::size_t r = 0; r < n; ++r) {
-    if (ranks[r] < 0 || ranks[r] >= members) {
-      throw std::out_of_range("select_many: rank " + std::to_string(ranks[r]) + " at position " +
-                              std::to_string(r) + " is outside [0, " + std::to_string(members) + ")");
-    }
+  // A negative rank is a large one as unsigned: one comparison finds both, without a branch per rank.
+  const auto outside = [this](std::int64_t k) {
+    return static_cast<std::uint64_t>(k) >= static_cast<std::uint64_t>(members);
+  };
+  bool any_outside = false, falls = false;
+  std::uint64_t previous = 0;
+  for (const std::int64_t k : ranks) {
+    const auto rank = static_cast<std::uint64_t>(k);
+    any_outside |= rank >= static_cast<std::uint64_t>(members);
+    falls |= rank < previous;
+    previous = rank;
+  }
+  if (any_outside) {
+    const auto r =
+        static_cast<std::size_t>(std::find_if(ranks.begin(), ranks.end(), outside) - ranks.begin());
+    throw std::out_of_range("select_many: rank " + std::to_string(ranks[r]) + " at position " +
+                            std::to_string(r) + " is outside [0, " + std::to_string(members) + ")");
   }
   const tblock* blocks = buffer.data();
   if (n == 0) return;
@@ -346,10 +369,12 @@ void tnumbrelle::select_many(std::span<const std::int64_t> ranks, std::span<std:
     for (std::size_t r = 0; r < n; ++r) out[r] = static_cast<std::int32_t>(member_with_rank(ranks[r]));
     return;
   }
-  const std::size_t done = select_ascending(this->blocks(), ranks, out);
-  if (done == n) return;
+  if (!falls) {
+    select_ascending(this->blocks(), ranks, out);
+    return;
+  }
   const std::vector<std::int64_t> running = running_counts(this->blocks());
-  for (std::size_t r = done; r < n; ++r) {
+  for (std::size_t r = 0; r < n; ++r) {
     // The last block with fewer members before it than the rank, which holds the member.
     const auto after = std::upper_bound(running.begin() + 1, running.end(), ranks[r]);
     const auto i = static_cast<std::size_t>(after - running.begin()) - 1;
