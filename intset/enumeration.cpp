@@ -59,28 +59,36 @@ tarrayofinteger tnumbrelle::to_array() {
   return members;
 }
 
-// The common case, a whole block that fits, takes no count of the room left per member.
+// Writes word by word; a word that surely fits (64 slots or more left) takes no count of the room per member.
 std::span<std::int32_t> tnumbrelle::members_from(std::int32_t from, std::span<std::int32_t> buffer) const {
   if (buffer.empty() || used == 0) return {};
-  const location at = locate(from);
   std::int32_t* out = buffer.data();
   std::int32_t* const end = out + buffer.size();
-  unsigned start = at.found ? at.bit : 0u;
-  for (std::int32_t i = at.position; i < used && out != end; ++i, start = 0) {
+  // The members of one word, from the value of its bit 0; false once the buffer is full.
+  const auto word_out = [&out, end](std::uint64_t word, std::int32_t base) {
+    if (end - out >= 64) {
+      for (; word != 0; word &= word - 1) *out++ = base + std::countr_zero(word);
+    } else {
+      for (; word != 0 && out != end; word &= word - 1) *out++ = base + std::countr_zero(word);
+    }
+    return out != end;
+  };
+  const location at = locate(from);
+  std::int32_t i = at.position;
+  if (at.found) {  // the block of `from`, from its bit on
+    const tblock& block = this->buffer[i++];
+    unsigned w = at.bit >> 6;
+    bool room =
+        word_out(map_word(block, w) & (~std::uint64_t{0} << (at.bit & 63u)), value_of(block.key, 64 * w));
+    while (room && ++w < 4) room = word_out(map_word(block, w), value_of(block.key, 64 * w));
+    if (!room) i = used;
+  }
+  for (; i < used; ++i) {
     const tblock& block = this->buffer[i];
     const std::int32_t base = value_of(block.key, 0);
-    for (unsigned w = start >> 6; w < 4; ++w) {
-      std::uint64_t word = map_word(block, w);
-      if (w == start >> 6) word &= ~std::uint64_t{0} << (start & 63u);
-      if (end - out >= 64) {
-        for (; word != 0; word &= word - 1)
-          *out++ = base + static_cast<std::int32_t>(64 * w) + std::countr_zero(word);
-      } else {
-        for (; word != 0 && out != end; word &= word - 1) {
-          *out++ = base + static_cast<std::int32_t>(64 * w) + std::countr_zero(word);
-        }
-        if (out == end) break;
-      }
+    if (!word_out(map_word(block, 0), base) || !word_out(map_word(block, 1), base + 64) ||
+        !word_out(map_word(block, 2), base + 128) || !word_out(map_word(block, 3), base + 192)) {
+      break;
     }
   }
   return buffer.first(static_cast<std::size_t>(out - buffer.data()));
