@@ -359,12 +359,15 @@ class INTSET_EXPORT tnumbrelle {
     std::int32_t key;
     std::uint8_t bit;
   };
-  location locate(std::int32_t value) const;
-  void compact();
-  void include_one_by_one(std::span<const std::int32_t> values);
+  // The private members are not exported from the shared library (INTSET_NO_EXPORT), except the three that
+  // public inline functions call: next_in_later_words() (next()), end_member() (lowest(), highest()) and
+  // member_with_rank() (select()), and the iterator's constructor and settle() (begin(), end(), ++).
+  INTSET_NO_EXPORT location locate(std::int32_t value) const;
+  INTSET_NO_EXPORT void compact();
+  INTSET_NO_EXPORT void include_one_by_one(std::span<const std::int32_t> values);
   // The parts of include_array() (bulk_insert.cpp); false where they leave the work to the rest of it.
-  bool include_marked(std::span<const std::int32_t> values);
-  bool merge_blocks(const tblock* add, std::int32_t n);
+  INTSET_NO_EXPORT bool include_marked(std::span<const std::int32_t> values);
+  INTSET_NO_EXPORT bool merge_blocks(const tblock* add, std::int32_t n);
   // The rest of next(), out of line: the member found, or kNoMember. Returning the member rather than
   // writing it through a reference keeps the caller's variable out of memory.
   static constexpr std::int64_t kNoMember = INT64_MIN;
@@ -401,22 +404,23 @@ class INTSET_EXPORT tnumbrelle {
   }
 
   // The position after the blocks from `from` on whose keys are at most `last_key` (ranges.cpp).
-  std::int32_t end_of_keys(std::int32_t from, std::int32_t last_key) const;
+  INTSET_NO_EXPORT std::int32_t end_of_keys(std::int32_t from, std::int32_t last_key) const;
   // Range operations on a block array whose keys do not rise (ranges.cpp): value by value in effect.
-  void include_range_unordered(std::int32_t lo, std::int32_t hi);
-  void exclude_range_unordered(std::int32_t lo, std::int32_t hi);
+  INTSET_NO_EXPORT void include_range_unordered(std::int32_t lo, std::int32_t hi);
+  INTSET_NO_EXPORT void exclude_range_unordered(std::int32_t lo, std::int32_t hi);
   // Makes this set the merge of `a` and `b` (either may be this set), built as unite() builds it: their
   // union, or their symmetric difference without the blocks that come out empty (set_operators.cpp).
-  void merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symmetric_difference);
+  INTSET_NO_EXPORT void merge_from(const tnumbrelle& a, const tnumbrelle& b, bool symmetric_difference);
 
   // Loading (file_format.cpp): the stream reader, the two forms, and the buffer sizing while blocks arrive.
   class record_source;
-  void load_checked(std::istream& in, std::int64_t max_blocks);
-  void load_current_form(record_source& source, std::int64_t max_blocks);
-  void load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks);
-  std::int64_t prepare_load(std::int32_t count, std::int64_t max_blocks);
-  void make_room(std::int32_t index, std::int64_t final_capacity);
-  void finish_load(std::int32_t count, std::int64_t final_capacity, std::int64_t member_count);
+  INTSET_NO_EXPORT void load_checked(std::istream& in, std::int64_t max_blocks);
+  INTSET_NO_EXPORT void load_current_form(record_source& source, std::int64_t max_blocks);
+  INTSET_NO_EXPORT void load_legacy_form(record_source& source, std::int32_t count, std::int64_t max_blocks);
+  INTSET_NO_EXPORT std::int64_t prepare_load(std::int32_t count, std::int64_t max_blocks);
+  INTSET_NO_EXPORT void make_room(std::int32_t index, std::int64_t final_capacity);
+  INTSET_NO_EXPORT void finish_load(std::int32_t count, std::int64_t final_capacity,
+                                    std::int64_t member_count);
 
   // Readers of other formats in this library fill the block array through this.
   friend struct detail::set_storage;
