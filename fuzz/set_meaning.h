@@ -19,8 +19,8 @@ inline void require(bool condition, const char* what) {
 }
 
 // Every key lies in the value range; count() is the number of members enumerated, and the iterator
-// enumerates what first()/next() do. On rising keys the members rise strictly, each is contained, and
-// to_array() lists them. Returns the members.
+// enumerates what first()/next() do. On rising keys the members rise strictly, each is contained, to_array()
+// and members_from() list them, and rank_many() gives each its place. Returns the members.
 inline std::vector<std::int32_t> require_meaningful(intset::tnumbrelle& set) {
   for (const intset::tblock& block : set.blocks()) {
     require(intset::detail::key_in_range(block.key), "a loaded key lies outside the value range");
@@ -37,6 +37,20 @@ inline std::vector<std::int32_t> require_meaningful(intset::tnumbrelle& set) {
     require(set.contains(members[i]), "an enumerated member is not contained");
   }
   require(set.to_array() == members, "to_array() differs from the members");
+  std::vector<std::int32_t> walked;
+  std::int32_t buffer[7];
+  for (std::int64_t from = INT32_MIN; from <= INT32_MAX;) {
+    const auto got = set.members_from(static_cast<std::int32_t>(from), buffer);
+    if (got.empty()) break;
+    walked.insert(walked.end(), got.begin(), got.end());
+    from = std::int64_t{got.back()} + 1;
+  }
+  require(walked == members, "members_from() enumerates differently");
+  std::vector<std::int64_t> ranks(members.size());
+  set.rank_many(members, ranks);
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    require(ranks[i] == static_cast<std::int64_t>(i + 1), "rank_many() of a member is not its place");
+  }
   return members;
 }
 
