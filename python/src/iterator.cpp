@@ -91,7 +91,7 @@ PyObject* iterator_length_hint(PyObject* self, PyObject*) {
   if (it->set == nullptr || it->version != it->set->version) return PyLong_FromLong(0);
   return guarded([&] {
     const std::int64_t n = it->first == INT32_MIN && it->last == INT32_MAX
-                               ? length_of(it->set)
+                               ? it->set->set().size()
                                : it->set->set().count_range(it->first, it->last);
     return PyLong_FromLongLong(n - it->returned);
   });

@@ -1,5 +1,4 @@
-// The set object's helpers: creation, the readers count, counting and listing members, normalizing a loaded
-// set.
+// The set object's helpers: creation, the readers count, listing members, normalizing a loaded set.
 #include "set_object.h"
 
 #include <algorithm>
@@ -31,7 +30,6 @@ PyObject* new_set(PyTypeObject* type, intset::tnumbrelle&& set) {
   SetObject* s = as_set(object);
   new (s->storage) intset::tnumbrelle(std::move(set));
   s->version = 0;
-  s->length = -1;
   s->hash = -1;
   new (&s->readers) std::atomic<int>(0);
   s->waiting_changes = 0;
@@ -48,22 +46,6 @@ void wait_for_readers(SetObject* s) {
     take_gil_back(state);
   } while (s->readers.load(std::memory_order_acquire) != 0);
   --s->waiting_changes;
-}
-
-std::int64_t member_count(const intset::tnumbrelle& set) {
-  try {
-    return set.count();
-  } catch (const intset::ETooManyMembers&) {
-    std::int64_t n = 0;
-    for (const intset::tblock& block : set.blocks())
-      for (unsigned w = 0; w < 4; ++w) n += std::popcount(map_word(block, w));
-    return n;
-  }
-}
-
-Py_ssize_t length_of(SetObject* s) {
-  if (s->length < 0) s->length = static_cast<Py_ssize_t>(member_count(s->set()));
-  return s->length;
 }
 
 std::size_t write_members(std::span<const intset::tblock> blocks, std::int32_t* out) noexcept {

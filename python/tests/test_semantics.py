@@ -2,6 +2,7 @@
 
 import collections.abc
 import operator
+import sys
 
 import pytest
 from conftest import HIGHEST, LOWEST, random_values
@@ -157,6 +158,22 @@ def test_ranges_and_order_agree_with_python(rng):
     whole = IntSet()
     whole.add_range(HIGHEST - 2, 2**31)
     assert list(whole) == [HIGHEST - 2, HIGHEST - 1, HIGHEST]
+
+
+def test_len_beyond_a_32_bit_count():
+    # More members than a signed 32-bit count holds: len() is the set's own count, kept through changes.
+    s = IntSet()
+    s.add_range(0, 2**31)
+    s.update([-1, -5])
+    if sys.maxsize < 2**32:  # Py_ssize_t of 32 bits: too large for len(), as for any container
+        with pytest.raises(OverflowError):
+            len(s)
+        return
+    assert len(s) == 2**31 + 2 and s.rank(2**40) == 2**31 + 2 and bool(s)
+    s.discard_range(-3, 10)
+    assert len(s) == 2**31 - 9 and repr(s).startswith(f"IntSet({2**31 - 9} members: [-5, 10, 11,")
+    s.clear()
+    assert len(s) == 0 and not s
 
 
 def test_hash_is_frozensets(rng):
