@@ -468,10 +468,11 @@ bool create_types(PyObject* module) {
   const Ref abc{PyImport_ImportModule("collections.abc")};
   if (!abc) return false;
   abc_set = PyObject_GetAttrString(abc.get(), "Set");
-  fill_methods(mutable_slots, methods_of(mutable_methods, {mutable_slot_methods, reading_methods,
-                                                           conversion_methods, changing_methods}));
-  fill_methods(frozen_slots,
-               methods_of(frozen_methods, {frozen_slot_methods, reading_methods, conversion_methods}));
+  fill_methods(mutable_slots,
+               methods_of(mutable_methods, {mutable_slot_methods, reading_methods, batch_methods,
+                                            conversion_methods, changing_methods}));
+  fill_methods(frozen_slots, methods_of(frozen_methods, {frozen_slot_methods, reading_methods, batch_methods,
+                                                         conversion_methods}));
   return abc_set != nullptr && add_type(module, mutable_layout, IntSetType, "IntSet") &&
          add_type(module, frozen_layout, FrozenIntSetType, "FrozenIntSet") && create_iterator_type(module);
 }

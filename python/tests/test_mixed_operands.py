@@ -2,6 +2,7 @@
 frozenset, dict key views, the package's types and subclasses of them), numpy arrays of every dtype and
 layout (which must act as the list of their elements), subclasses, and arguments that set refuses."""
 
+import array
 import copy
 import operator
 import pickle
@@ -116,6 +117,29 @@ def test_numpy_arrays_act_as_the_list_of_their_elements(rng):
             by_array, by_list = IntSet(members), IntSet(members)
             assert outcome(lambda: getattr(by_array, name)(array)) == outcome(lambda: getattr(by_list, name)(elements))
             assert by_array == by_list
+
+
+@pytest.mark.filterwarnings("ignore:In future, it will be an error for 'np.bool_'")
+def test_batched_lookups_take_any_iterable_as_the_list_of_its_elements(rng):
+    values = random_values(rng, 300) + list(range(-5, 40))
+    s = FrozenIntSet(values[::2])
+    ranks = [rng.randrange(len(s)) for _ in range(200)] + [0, len(s) - 1]
+
+    def answers(name, argument):
+        kind, result = outcome(lambda: getattr(s, name)(argument))
+        return (kind, (result.dtype, result.tolist())) if kind == "value" else (kind, result)
+
+    others = [tuple(values), range(-5, 40), IntSet(values), array.array("q", values), b"\x00\x05\xff",
+              memoryview(numpy.array(values, dtype=numpy.int32))[::3]]
+    for given, probes in [(values, numpy_forms(values) + others), (ranks, numpy_forms(ranks))]:
+        for name in ("contains_many", "rank_many", "select_many"):
+            assert answers(name, iter(given)) == answers(name, given)
+            for argument in probes:
+                assert answers(name, argument) == answers(name, list(argument)), (name, argument)
+    assert s.contains_many(numpy.array([1.0, 2.5])).tolist() == [False, False]  # floats are no members
+    for name in ("rank_many", "select_many"):
+        with pytest.raises(TypeError, match="'float' object cannot be interpreted as an integer"):
+            getattr(s, name)([0, 1.0])
 
 
 def test_small_changes_agree_with_set(rng):
