@@ -9,7 +9,7 @@ import pickle
 
 import numpy
 import pytest
-from conftest import random_values
+from conftest import HIGHEST, LOWEST, random_values
 
 from intset import FrozenIntSet, IntSet
 
@@ -182,6 +182,19 @@ def test_ordered_ranges_agree_with_sorted(rng):
     m.discard(values[0])
     with pytest.raises(RuntimeError):
         next(it)
+
+
+def test_iteration_across_chunks_and_at_the_ends_of_the_range():
+    # Iterators convert 256 members at a time; bounds and the range's ends may fall on a chunk's edge.
+    for n in (255, 256, 257, 513):
+        for values in (list(range(HIGHEST - n + 1, 2**31)), list(range(LOWEST, LOWEST + n)), list(range(0, 3 * n, 3))):
+            s = FrozenIntSet(values)
+            assert list(s) == values and list(reversed(s)) == values[::-1]
+            for k in (1, 255, 256, 257, n):
+                k = min(k, n)
+                assert list(s.irange(values[0], values[k - 1] + 1)) == values[:k]
+                assert list(s.irange(values[k - 1])) == values[k - 1:]
+                assert list(s.irange(values[0], values[k - 1] + 1, reverse=True)) == values[:k][::-1]
 
 
 @pytest.mark.parametrize("kind, reference", [(IntSet, set), (FrozenIntSet, frozenset)])
