@@ -200,7 +200,8 @@ inline std::uint64_t map_word(const intset::tblock& block, unsigned w) noexcept 
 inline std::int32_t block_base(const intset::tblock& block) noexcept {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(block.key) << 8);
 }
-// Writes the members of the blocks, ascending within each block, to `out`; returns the number written.
+// Writes the members of the blocks, ascending within each block, to `out`; returns the number written. It
+// writes nothing past them.
 std::size_t write_members(std::span<const intset::tblock> blocks, std::int32_t* out) noexcept;
 
 // The set of `values` (in any order, repeats allowed), with the members include_array() would give.
