@@ -187,7 +187,8 @@ def test_ordered_ranges_agree_with_sorted(rng):
 def test_iteration_across_chunks_and_at_the_ends_of_the_range():
     # Iterators convert 256 members at a time; bounds and the range's ends may fall on a chunk's edge.
     for n in (255, 256, 257, 513):
-        for values in (list(range(HIGHEST - n + 1, 2**31)), list(range(LOWEST, LOWEST + n)), list(range(0, 3 * n, 3))):
+        for values in (list(range(HIGHEST - n + 1, 2**31)), list(range(LOWEST, LOWEST + n)),
+                       list(range(0, 3 * n, 3))):
             s = FrozenIntSet(values)
             assert list(s) == values and list(reversed(s)) == values[::-1]
             for k in (1, 255, 256, 257, n):
