@@ -13,8 +13,13 @@ is timed from the values in random order and in ascending order, the same values
 Each figure is the best of --repeats runs with the garbage collector off. Lookups and adds probe 200,000
 values, half of them members and half drawn from the same range, as int objects made in the order they are
 probed; every add run starts from a fresh copy. Small changes add and then remove k of the probes at a time
-(update() then difference_update() of a tuple), k = 1 and 16, timed per value. The table ends with the
-targets, each marked met or missed.
+(update() then difference_update() of a tuple), k = 1 and 16, timed per value. len() is timed alone, right
+after each of a series of changes by 17 values (which walk the whole set).
+
+The batched lookups are timed beside numpy on a sorted int32 array of the same members, made beforehand:
+contains_many() against numpy.isin(), rank_many() against numpy.searchsorted(side="right") and select_many()
+against indexing, for --batch values (int32, half of them members, in random order) and as many random
+ranks (int64, numpy's own index type). The tables end with the targets, each marked met or missed.
 """
 
 import argparse
@@ -29,16 +34,17 @@ import intset
 from intset import IntSet, _intset
 
 
-def best_of(repeats, run, prepare=None):
-    """The shortest of `repeats` timings of run(state), where state = prepare() is made untimed."""
+def best_of(repeats, run, prepare=None, timed_by_run=False):
+    """The shortest of `repeats` timings of run(state), where state = prepare() is made untimed; with
+    timed_by_run, the time run() returns, which it measured itself."""
     best = float("inf")
     for _ in range(repeats):
         state = prepare() if prepare else None
         gc.disable()
         try:
             start = time.perf_counter()
-            run(state)
-            best = min(best, time.perf_counter() - start)
+            took = run(state)
+            best = min(best, took if timed_by_run else time.perf_counter() - start)
         finally:
             gc.enable()
     return best
@@ -65,6 +71,17 @@ def change_by_few(s, batches):
         s.difference_update(batch)
 
 
+def len_after_changes(s, batch, changes):
+    """The time of len(s) alone, summed over `changes` calls each made right after s changed by `batch`."""
+    took = 0.0
+    for i in range(changes):
+        (s.update if i % 2 == 0 else s.difference_update)(batch)
+        start = time.perf_counter()
+        len(s)
+        took += time.perf_counter() - start
+    return took
+
+
 def python_set_bytes(s):
     return sys.getsizeof(s) + sum(sys.getsizeof(x) for x in s)
 
@@ -74,6 +91,7 @@ def main():
     parser.add_argument("--members", type=int, default=1_000_000)
     parser.add_argument("--range", type=int, default=16_000_000, help="values are drawn from [0, RANGE)")
     parser.add_argument("--probes", type=int, default=200_000)
+    parser.add_argument("--batch", type=int, default=1_000_000, help="values and ranks of the batched lookups")
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--seed", type=int, default=19)
     args = parser.parse_args()
@@ -122,6 +140,30 @@ def main():
         best_of(r, lambda _: IntSet(a_array)))
     row("out: list(s) / s.to_numpy()", best_of(r, lambda _: list(py_a)), best_of(r, lambda _: ours_a.to_numpy()))
     cxx_to_array = _intset._time_to_array(ours_a, r)
+    changes, bulk = 2_000, tuple(range(-40, -6, 2))  # 17 values: more than a change makes one by one
+    row("len(s) right after a change by 17 values",
+        best_of(r, lambda s: len_after_changes(s, bulk, changes), py_a.copy, timed_by_run=True),
+        best_of(r, lambda s: len_after_changes(s, bulk, changes), ours_a.copy, timed_by_run=True), changes)
+
+    # The batched lookups beside numpy on the same members as a sorted array.
+    batch_values = rng.choices(a_sorted, k=args.batch // 2)
+    batch_values += [rng.randrange(args.range) for _ in range(args.batch - args.batch // 2)]
+    batch_values = numpy.array(batch_values, dtype=numpy.int32)
+    numpy.random.default_rng(args.seed).shuffle(batch_values)
+    batch_ranks = numpy.random.default_rng(args.seed).integers(0, n, args.batch)
+    members = ours_a.to_numpy()
+    assert (ours_a.contains_many(batch_values) == numpy.isin(batch_values, members)).all()
+    assert (ours_a.rank_many(batch_values) == numpy.searchsorted(members, batch_values, side="right")).all()
+    assert (ours_a.select_many(batch_ranks) == members[batch_ranks]).all()
+    batched = [  # (what, numpy seconds, IntSet seconds)
+        ("s.contains_many(v) / numpy.isin(v, a)", best_of(r, lambda _: numpy.isin(batch_values, members)),
+         best_of(r, lambda _: ours_a.contains_many(batch_values))),
+        ("s.rank_many(v) / numpy.searchsorted(a, v, side=\"right\")",
+         best_of(r, lambda _: numpy.searchsorted(members, batch_values, side="right")),
+         best_of(r, lambda _: ours_a.rank_many(batch_values))),
+        ("s.select_many(k) / a[k]", best_of(r, lambda _: members[batch_ranks]),
+         best_of(r, lambda _: ours_a.select_many(batch_ranks))),
+    ]
 
     py_bytes = python_set_bytes(py_a)
     our_bytes = sys.getsizeof(ours_a)
@@ -138,9 +180,18 @@ def main():
     print(f"| C++ to_array() of the same set | | {format_time(cxx_to_array)} | |")
     print(f"| memory, bytes per member | {py_bytes / n:.1f} | {our_bytes / n:.2f} | {our_bytes / py_bytes:.3f} |")
     print()
+    print(f"{args.batch:,} values v (int32) and ranks k (int64) against a, the members as a sorted int32 array:")
+    print()
+    print("| batched lookup | numpy | IntSet | IntSet / numpy |")
+    print("|---|---|---|---|")
+    for what, numpy_seconds, our_seconds in batched:
+        print(f"| {what} | {format_time(numpy_seconds)} | {format_time(our_seconds)} | "
+              f"{our_seconds / numpy_seconds:.3f} |")
+    print()
 
     ratio = {what: our / py for what, py, our in rows}
-    to_numpy_seconds = rows[-1][2]
+    to_numpy_seconds = next(our for what, py, our in rows if what == "out: list(s) / s.to_numpy()")
+    batched_ratio = {what.split("(")[0]: our / theirs for what, theirs, our in batched}
     targets = [
         ("iteration at most 3x the set's", ratio["iterate: for x in s"], 3.0),
         ("x in s at most 3x the set's per call", ratio["x in s"], 3.0),
@@ -157,6 +208,9 @@ def main():
          ratio["build, ascending: set(list) / IntSet(int32 array)"], 1 / 20),
         ("to_numpy() at most 1/5 of list(set)", ratio["out: list(s) / s.to_numpy()"], 1 / 5),
         ("to_numpy() at most 2x the C++ to_array()", to_numpy_seconds / cxx_to_array, 2.0),
+        ("contains_many() at most 1/10 of numpy.isin()", batched_ratio["s.contains_many"], 1 / 10),
+        ("rank_many() at most 2x numpy.searchsorted()", batched_ratio["s.rank_many"], 2.0),
+        ("select_many() at most 3x numpy indexing", batched_ratio["s.select_many"], 3.0),
     ]
     print("| target | measured | met |")
     print("|---|---|---|")

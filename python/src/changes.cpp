@@ -14,19 +14,17 @@ namespace {
 using intset::tnumbrelle;
 using Mode = Operand::Mode;
 
-// Runs `change` on the set, keeping the cached count when `change` returns the new one (-1: not known).
+// Runs `change` on the set, then records the change, also when it failed part way.
 template <class Change>
 void change_set(SetObject* s, Change&& change) {
   wait_for_readers(s);
-  Py_ssize_t length = -1;
   try {
-    length = change(s->set(), s->length);
+    change(s->set());
   } catch (...) {
     changed(s);
     throw;
   }
   changed(s);
-  s->length = length;
 }
 
 // The few values, each once, ascending.
@@ -41,44 +39,26 @@ struct Distinct {
   std::span<const std::int32_t> span() const { return {values.data(), size}; }
 };
 
-// One value at a time; returns the new count (-1 when `length`, the old one, is not known).
-Py_ssize_t change_by_values(tnumbrelle& set, Py_ssize_t length, const Distinct& values, Change change) {
-  Py_ssize_t delta = 0;
+// One value at a time.
+void change_by_values(tnumbrelle& set, const Distinct& values, Change change) {
   switch (change) {
     case Change::unite:
-      for (const std::int32_t v : values.span()) {
-        if (set.contains(v)) continue;
-        set.include(v);
-        ++delta;
-      }
+      for (const std::int32_t v : values.span()) set.include(v);
       break;
     case Change::subtract:
-      for (const std::int32_t v : values.span()) {
-        if (!set.contains(v)) continue;
-        set.exclude(v);
-        --delta;
-      }
+      for (const std::int32_t v : values.span()) set.exclude(v);
       break;
     case Change::invert:
-      for (const std::int32_t v : values.span()) {
-        const bool member = set.contains(v);
-        set.invert(v);
-        delta += member ? -1 : 1;
-      }
+      for (const std::int32_t v : values.span()) set.invert(v);
       break;
     case Change::intersect: {
       tnumbrelle kept;
-      Py_ssize_t n = 0;
-      for (const std::int32_t v : values.span()) {
-        if (!set.contains(v)) continue;
-        kept.include(v);
-        ++n;
-      }
+      for (const std::int32_t v : values.span())
+        if (set.contains(v)) kept.include(v);
       set = std::move(kept);
-      return n;
+      break;
     }
   }
-  return length >= 0 ? length + delta : -1;
 }
 
 }  // namespace
@@ -86,11 +66,10 @@ Py_ssize_t change_by_values(tnumbrelle& set, Py_ssize_t length, const Distinct& 
 void change_by(SetObject* s, const Operand& operand, Change change) {
   if (operand.is_few()) {
     const Distinct values{operand.few()};
-    change_set(
-        s, [&](tnumbrelle& set, Py_ssize_t length) { return change_by_values(set, length, values, change); });
+    change_set(s, [&](tnumbrelle& set) { change_by_values(set, values, change); });
     return;
   }
-  change_set(s, [&](tnumbrelle& set, Py_ssize_t) {
+  change_set(s, [&](tnumbrelle& set) {
     const tnumbrelle& b = operand.set();
     switch (change) {
       case Change::unite:
@@ -106,7 +85,6 @@ void change_by(SetObject* s, const Operand& operand, Change change) {
         set ^= b;
         break;
     }
-    return Py_ssize_t{-1};
   });
 }
 
@@ -125,10 +103,7 @@ PyObject* set_remove(PyObject* self, PyObject* value) {
       PyErr_SetObject(PyExc_KeyError, value);
       throw python_error{};
     }
-    change_set(s, [&](tnumbrelle& set, Py_ssize_t length) {
-      set.exclude(v);
-      return length >= 0 ? length - 1 : -1;
-    });
+    change_set(s, [&](tnumbrelle& set) { set.exclude(v); });
     Py_RETURN_NONE;
   });
 }
@@ -139,20 +114,14 @@ PyObject* set_pop(PyObject* self, PyObject*) {
     wait_for_readers(s);
     const std::optional<std::int32_t> lowest = s->set().lowest();
     if (!lowest) raise(PyExc_KeyError, "pop from an empty IntSet");
-    change_set(s, [&](tnumbrelle& set, Py_ssize_t length) {
-      set.exclude(*lowest);
-      return length >= 0 ? length - 1 : -1;
-    });
+    change_set(s, [&](tnumbrelle& set) { set.exclude(*lowest); });
     return PyLong_FromLong(*lowest);
   });
 }
 
 PyObject* set_clear(PyObject* self, PyObject*) {
   return guarded([&] {
-    change_set(as_set(self), [](tnumbrelle& set, Py_ssize_t) {
-      set.clear();
-      return Py_ssize_t{0};
-    });
+    change_set(as_set(self), [](tnumbrelle& set) { set.clear(); });
     Py_RETURN_NONE;
   });
 }
@@ -196,9 +165,8 @@ PyObject* set_add_range(PyObject* self, PyObject* args) {
             "range(%S, %S) reaches outside the range of members, [-2147483648, 2147483647]",
             range.start.get(), range.stop.get());
     }
-    change_set(as_set(self), [&](tnumbrelle& set, Py_ssize_t) {
+    change_set(as_set(self), [&](tnumbrelle& set) {
       set.include_range(static_cast<std::int32_t>(range.lo), static_cast<std::int32_t>(range.end - 1));
-      return Py_ssize_t{-1};
     });
     Py_RETURN_NONE;
   });
@@ -211,10 +179,7 @@ PyObject* set_discard_range(PyObject* self, PyObject* args) {
     const RangeEnds range{start, stop};
     std::int32_t first, last;
     if (range.members_part(first, last)) {
-      change_set(as_set(self), [&](tnumbrelle& set, Py_ssize_t) {
-        set.exclude_range(first, last);
-        return Py_ssize_t{-1};
-      });
+      change_set(as_set(self), [&](tnumbrelle& set) { set.exclude_range(first, last); });
     }
     Py_RETURN_NONE;
   });

@@ -31,7 +31,7 @@ using intset::tnumbrelle;
 template <class Make>
 PyObject* filled(SetObject* s, Make make) {
   for (;;) {
-    const Py_ssize_t n = length_of(s);
+    const Py_ssize_t n = py_length(s);
     const std::uint64_t version = s->version;
     Ref out{make(n)};
     if (s->version != version) continue;
@@ -330,7 +330,7 @@ PyObject* set_repr(PyObject* self) {
       return text;
     };
     std::string text = name + "()";
-    const Py_ssize_t n = first.empty() ? 0 : length_of(s);
+    const std::int64_t n = s->set().size();
     if (!first.empty()) {
       text = name + "([" + list(first) + "])";
       if (static_cast<std::size_t>(n) != first.size() || text.size() > 200) {

@@ -1,9 +1,10 @@
 // The iterator over a set's members, ascending or descending, over all of them or over those of a range
 // (irange()).
 //
-// It converts the members a few hundred at a time (whole blocks) into an array, and each into an int as it is
-// asked for. It checks the set's version at every step, so a change to the set stops it with RuntimeError;
-// the blocks it reads are the set's own, which stay in place while the version is unchanged.
+// It converts the members a few hundred at a time into an array, and each into an int as it is asked for:
+// ascending, with members_from() from the member after the last one converted; descending, whole blocks at a
+// time from the last. It checks the set's version at every step, so a change to the set stops it with
+// RuntimeError; the blocks it reads are the set's own, which stay in place while the version is unchanged.
 #include <algorithm>
 #include <bit>
 #include <span>
@@ -24,10 +25,13 @@ struct IteratorObject {
   PyObject_HEAD SetObject* set;  // null once exhausted
   std::uint64_t version;
   bool reverse;
-  // The blocks that may hold members in [first, last], as positions in the set's block array: forward, the
-  // next to convert and one past the last; reverse, one past the next to convert and the last.
-  Py_ssize_t next_block, end_block;
+  bool more;  // whether members in [first, last] may remain after those converted
   std::int32_t first, last;
+  // Forward: the members still to convert are those from `from` on.
+  std::int32_t from;
+  // Reverse: the blocks that may hold members still to convert, as positions in the set's block array: the
+  // last one's plus one, and the first one's.
+  Py_ssize_t next_block, end_block;
   Py_ssize_t returned;  // members returned so far, for __length_hint__
   int position, filled;
   std::int32_t members[kChunk + 256];
@@ -35,20 +39,31 @@ struct IteratorObject {
 
 IteratorObject* as_iterator(PyObject* o) { return reinterpret_cast<IteratorObject*>(o); }
 
-// Writes the block's members in [first, last] to `out`, ascending or descending; returns how many.
-int write_block(const intset::tblock& block, std::int32_t first, std::int32_t last, bool reverse,
-                std::int32_t* out) {
+// Converts the next members in [first, last], from `from` on, and notes whether more may follow.
+void refill_forward(IteratorObject* it) {
+  const std::span<const std::int32_t> got = it->set->set().members_from(it->from, {it->members, kChunk});
+  std::size_t n = got.size();
+  if (n != 0 && got.back() >= it->last) {
+    n = static_cast<std::size_t>(std::upper_bound(got.begin(), got.end(), it->last) - got.begin());
+    it->more = false;
+  } else if (n < static_cast<std::size_t>(kChunk)) {
+    it->more = false;  // the set has no member after these
+  } else {
+    it->from = got.back() + 1;  // below `last`, so no overflow
+  }
+  it->filled = static_cast<int>(n);
+}
+
+// Writes the block's members in [first, last] to `out`, descending; returns how many.
+int write_block_descending(const intset::tblock& block, std::int32_t first, std::int32_t last,
+                           std::int32_t* out) {
   const std::int32_t base = block_base(block);
   int n = 0;
-  if (!reverse) {
-    n = static_cast<int>(write_members({&block, 1}, out));
-  } else {
-    for (unsigned w = 4; w-- > 0;) {
-      for (std::uint64_t word = map_word(block, w); word != 0;) {
-        const int bit = 63 - std::countl_zero(word);
-        out[n++] = base + static_cast<std::int32_t>(64 * w) + bit;
-        word &= ~(std::uint64_t{1} << bit);
-      }
+  for (unsigned w = 4; w-- > 0;) {
+    for (std::uint64_t word = map_word(block, w); word != 0;) {
+      const int bit = 63 - std::countl_zero(word);
+      out[n++] = base + static_cast<std::int32_t>(64 * w) + bit;
+      word &= ~(std::uint64_t{1} << bit);
     }
   }
   if (base >= first && static_cast<std::int64_t>(base) + 255 <= last) return n;
@@ -56,16 +71,21 @@ int write_block(const intset::tblock& block, std::int32_t first, std::int32_t la
       std::remove_if(out, out + n, [&](std::int32_t v) { return v < first || v > last; }) - out);
 }
 
-void refill(IteratorObject* it) {
+// Converts whole blocks, from the last not yet converted down, until a chunk's worth of members is had.
+void refill_reverse(IteratorObject* it) {
   const std::span<const intset::tblock> blocks = it->set->set().blocks();
+  while (it->filled < kChunk && it->next_block > it->end_block) {
+    const auto at = static_cast<std::size_t>(--it->next_block);
+    it->filled += write_block_descending(blocks[at], it->first, it->last, it->members + it->filled);
+  }
+  it->more = it->next_block > it->end_block;
+}
+
+void refill(IteratorObject* it) {
   it->position = 0;
   it->filled = 0;
-  while (it->filled < kChunk &&
-         (it->reverse ? it->next_block > it->end_block : it->next_block < it->end_block)) {
-    const Py_ssize_t at = it->reverse ? --it->next_block : it->next_block++;
-    it->filled += write_block(blocks[static_cast<std::size_t>(at)], it->first, it->last, it->reverse,
-                              it->members + it->filled);
-  }
+  if (!it->more) return;
+  it->reverse ? refill_reverse(it) : refill_forward(it);
 }
 
 PyObject* iterator_next(PyObject* self) {
@@ -91,7 +111,7 @@ PyObject* iterator_length_hint(PyObject* self, PyObject*) {
   if (it->set == nullptr || it->version != it->set->version) return PyLong_FromLong(0);
   return guarded([&] {
     const std::int64_t n = it->first == INT32_MIN && it->last == INT32_MAX
-                               ? length_of(it->set)
+                               ? it->set->set().size()
                                : it->set->set().count_range(it->first, it->last);
     return PyLong_FromLongLong(n - it->returned);
   });
@@ -141,18 +161,16 @@ PyObject* new_iterator(SetObject* s, std::int32_t first, std::int32_t last, bool
   it->set = reinterpret_cast<SetObject*>(Py_NewRef(as_object(s)));
   it->version = s->version;
   it->reverse = reverse;
+  it->more = first <= last;
   it->first = first;
   it->last = last;
-  const std::span<const intset::tblock> blocks = s->set().blocks();
-  Py_ssize_t begin = 0, end = static_cast<Py_ssize_t>(blocks.size());
-  if (first > last) {
-    end = 0;
-  } else if (first != INT32_MIN || last != INT32_MAX) {
-    begin = first_block_from(blocks, first >> 8);
-    end = first_block_from(blocks, static_cast<std::int64_t>(last >> 8) + 1);
+  it->from = first;
+  it->next_block = it->end_block = 0;
+  if (reverse && it->more) {
+    const std::span<const intset::tblock> blocks = s->set().blocks();
+    it->end_block = first_block_from(blocks, first >> 8);
+    it->next_block = first_block_from(blocks, static_cast<std::int64_t>(last >> 8) + 1);
   }
-  it->next_block = reverse ? end : begin;
-  it->end_block = reverse ? begin : end;
   it->returned = 0;
   it->position = 0;
   it->filled = 0;

@@ -182,7 +182,7 @@ PyObject* set_rank(PyObject* self, PyObject* value) {
     SetObject* s = as_set(self);
     const long long v = integer_argument(value);
     if (v < kLowest) return PyLong_FromLong(0);
-    if (v > kHighest) return PyLong_FromSsize_t(length_of(s));
+    if (v > kHighest) return PyLong_FromLongLong(s->set().size());
     std::int64_t rank = 0;
     Readers readers;
     readers.add(s);

@@ -9,6 +9,7 @@ namespace pyintset {
 
 extern PyMethodDef reading_methods[];     // both types: algebra, counts, ranges and order (methods.cpp)
 extern PyMethodDef conversion_methods[];  // both types: arrays, bytes, files, pickling (conversions.cpp)
+extern PyMethodDef batch_methods[];       // both types: contains_many, rank_many, select_many (batches.cpp)
 extern PyMethodDef changing_methods[];    // IntSet only (changes.cpp)
 
 // The changes that take a set: |=, &=, -=, ^= and update(), intersection_update() and so on.

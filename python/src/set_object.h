@@ -38,7 +38,6 @@ struct SetObject {
       // layout).
       alignas(intset::tnumbrelle) unsigned char storage[sizeof(intset::tnumbrelle)];
   std::uint64_t version;     // bumped by every change; iterators compare it at each step
-  Py_ssize_t length;         // the member count, or -1 when not known
   Py_hash_t hash;            // FrozenIntSet: -1 until first asked for
   std::atomic<int> readers;  // operations reading the set with the GIL released
   int waiting_changes;       // changes waiting for those readers (read and written under the GIL)
@@ -117,11 +116,8 @@ class Ref {
 
 // Call holding the GIL before changing a set; then change it without releasing the GIL, and call changed().
 void wait_for_readers(SetObject* s);
-// Records a change: iterators over the set stop, and the cached count is dropped.
-inline void changed(SetObject* s) noexcept {
-  ++s->version;
-  s->length = -1;
-}
+// Records a change: iterators over the set stop.
+inline void changed(SetObject* s) noexcept { ++s->version; }
 
 // The size above which an operation releases the GIL, in blocks of the sets it reads (buffers and bytes
 // count 32 elements or bytes as one block). Changed only by tests, to run every operation without the GIL.
@@ -180,10 +176,15 @@ class Readers {
 
 // --- Reading members ------------------------------------------------------------------------------------
 
-// The member count, from the cache or counted (and cached).
-Py_ssize_t length_of(SetObject* s);
-// The member count of any set; counted without the 2^31 - 1 limit of tnumbrelle::count().
-std::int64_t member_count(const intset::tnumbrelle& set);
+// len(s): the member count, which the set keeps (up to 2^32), as a Py_ssize_t. Throws OverflowError where
+// Py_ssize_t is too narrow for it (32 bits, 2^31 members or more), as len() does for any container.
+inline Py_ssize_t py_length(SetObject* s) {
+  const std::int64_t n = s->set().size();
+  if (!std::in_range<Py_ssize_t>(n))
+    raise(PyExc_OverflowError, "%s of %lld members: its length does not fit an index-sized integer",
+          type_name(s), static_cast<long long>(n));
+  return static_cast<Py_ssize_t>(n);
+}
 
 // Word w (0..3) of a block's map: bit b is member key * 256 + 64w + b, on every host.
 inline std::uint64_t map_word(const intset::tblock& block, unsigned w) noexcept {
@@ -199,7 +200,8 @@ inline std::uint64_t map_word(const intset::tblock& block, unsigned w) noexcept 
 inline std::int32_t block_base(const intset::tblock& block) noexcept {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(block.key) << 8);
 }
-// Writes the members of the blocks, ascending within each block, to `out`; returns the number written.
+// Writes the members of the blocks, ascending within each block, to `out`; returns the number written. It
+// writes nothing past them.
 std::size_t write_members(std::span<const intset::tblock> blocks, std::int32_t* out) noexcept;
 
 // The set of `values` (in any order, repeats allowed), with the members include_array() would give.

@@ -87,17 +87,14 @@ void set_dealloc(PyObject* self) {
 
 Py_ssize_t set_length(PyObject* self) {
   try {
-    return length_of(as_set(self));
+    return py_length(as_set(self));
   } catch (const std::exception&) {
     set_error_from_current();
     return -1;
   }
 }
 
-int set_bool(PyObject* self) {
-  SetObject* s = as_set(self);
-  return s->length >= 0 ? s->length != 0 : s->set().lowest().has_value();
-}
+int set_bool(PyObject* self) { return as_set(self)->set().size() != 0; }
 
 int set_contains(PyObject* self, PyObject* value) {
   std::int32_t v;
@@ -115,7 +112,6 @@ PyObject* set_add(PyObject* self, PyObject* value) {
   return guarded([&] {
     wait_for_readers(s);
     if (s->set().contains(v)) Py_RETURN_NONE;
-    const Py_ssize_t length = s->length;
     try {
       s->set().include(v);
     } catch (...) {
@@ -123,7 +119,6 @@ PyObject* set_add(PyObject* self, PyObject* value) {
       throw;
     }
     changed(s);
-    if (length >= 0) s->length = length + 1;
     Py_RETURN_NONE;
   });
 }
@@ -137,7 +132,6 @@ PyObject* set_discard(PyObject* self, PyObject* value) {
   return guarded([&] {
     wait_for_readers(s);
     if (!s->set().contains(v)) Py_RETURN_NONE;
-    const Py_ssize_t length = s->length;
     try {
       s->set().exclude(v);
     } catch (...) {
@@ -145,7 +139,6 @@ PyObject* set_discard(PyObject* self, PyObject* value) {
       throw;
     }
     changed(s);
-    if (length >= 0) s->length = length - 1;
     Py_RETURN_NONE;
   });
 }
@@ -303,7 +296,7 @@ PyObject* set_ixor(PyObject* a, PyObject* b) { return changed_in_place(a, b, Mod
 PyObject* member_at(SetObject* s, PyObject* key) {
   Py_ssize_t k = PyNumber_AsSsize_t(key, PyExc_IndexError);
   if (k == -1 && PyErr_Occurred()) throw python_error{};
-  const Py_ssize_t n = length_of(s);
+  const Py_ssize_t n = py_length(s);
   if (k < 0) k += n;
   if (k < 0 || k >= n) raise(PyExc_IndexError, "%s index out of range", type_name(s));
   std::int32_t member = 0;
@@ -316,7 +309,7 @@ PyObject* member_at(SetObject* s, PyObject* key) {
 PyObject* members_at(SetObject* s, PyObject* slice) {
   Py_ssize_t start, stop, step;
   if (PySlice_Unpack(slice, &start, &stop, &step) < 0) throw python_error{};
-  const Py_ssize_t count = PySlice_AdjustIndices(length_of(s), &start, &stop, step);
+  const Py_ssize_t count = PySlice_AdjustIndices(py_length(s), &start, &stop, step);
   intset::tnumbrelle result;
   if (count > 0) {
     // The positions in ascending order: first, first + stride, ..., count of them.
@@ -399,7 +392,7 @@ constexpr const char* kMutableDoc = NUMBRELLE_DOC(
     "IntSet(iterable=(), /)",
     "A mutable set of 32-bit signed integers, kept as sorted 256-value blocks of 36 bytes each.\n\n"
     "It behaves as set does and adds ranges, order, counts without building, numpy arrays and files.\n"
-    "len() is cached; in, add and discard take O(log blocks); the operators and the methods that take a\n"
+    "len() takes O(1); in, add and discard take O(log blocks); the operators and the methods that take a\n"
     "whole set walk the blocks once, and release the GIL on big sets. Unhashable.");
 
 constexpr const char* kFrozenDoc = NUMBRELLE_DOC(
@@ -475,10 +468,11 @@ bool create_types(PyObject* module) {
   const Ref abc{PyImport_ImportModule("collections.abc")};
   if (!abc) return false;
   abc_set = PyObject_GetAttrString(abc.get(), "Set");
-  fill_methods(mutable_slots, methods_of(mutable_methods, {mutable_slot_methods, reading_methods,
-                                                           conversion_methods, changing_methods}));
-  fill_methods(frozen_slots,
-               methods_of(frozen_methods, {frozen_slot_methods, reading_methods, conversion_methods}));
+  fill_methods(mutable_slots,
+               methods_of(mutable_methods, {mutable_slot_methods, reading_methods, batch_methods,
+                                            conversion_methods, changing_methods}));
+  fill_methods(frozen_slots, methods_of(frozen_methods, {frozen_slot_methods, reading_methods, batch_methods,
+                                                         conversion_methods}));
   return abc_set != nullptr && add_type(module, mutable_layout, IntSetType, "IntSet") &&
          add_type(module, frozen_layout, FrozenIntSetType, "FrozenIntSet") && create_iterator_type(module);
 }

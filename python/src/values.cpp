@@ -11,14 +11,14 @@
 #include <utility>
 #include <vector>
 
+#include "buffers.h"
+
 namespace pyintset {
 
 namespace {
 
 constexpr long long kLowest = std::numeric_limits<std::int32_t>::min();
 constexpr long long kHighest = std::numeric_limits<std::int32_t>::max();
-// What an iterable's __length_hint__ may reserve at most: a hint is only a hint.
-constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 20;
 
 // 1 with `value` set for an int in the range, 0 for an int out of it, -1 with an error set.
 int int32_of_int(PyObject* integer, std::int32_t& value) {
@@ -79,87 +79,6 @@ bool add_range_object(PyObject* range, Operand::Mode mode, intset::tnumbrelle& s
 }
 
 // --- Buffers --------------------------------------------------------------------------------------------
-
-class Buffer {
- public:
-  Py_buffer view;
-  bool held = false;
-  // Asks for the buffer; false, with nothing set, for one that cannot be had as a record of items (numpy's
-  // datetime arrays, for one), which is then read as an iterable.
-  explicit Buffer(PyObject* object) {
-    if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) == 0) {
-      held = true;
-      return;
-    }
-    if (!PyErr_ExceptionMatches(PyExc_ValueError) && !PyErr_ExceptionMatches(PyExc_TypeError) &&
-        !PyErr_ExceptionMatches(PyExc_BufferError))
-      throw python_error{};
-    PyErr_Clear();
-  }
-  ~Buffer() {
-    if (held && !gil_lost) PyBuffer_Release(&view);
-  }
-  Buffer(const Buffer&) = delete;
-  Buffer& operator=(const Buffer&) = delete;
-};
-
-struct ElementKind {
-  bool is_signed = false;
-  bool swap = false;  // stored in the other byte order than the host's
-};
-
-// Strips a byte order mark from a struct-module format, noting whether the items are little-endian.
-const char* without_order(const char* format, bool& little) {
-  little = std::endian::native == std::endian::little;
-  switch (*format) {
-    case '@':
-    case '=':
-      return format + 1;
-    case '<':
-      little = true;
-      return format + 1;
-    case '>':
-    case '!':
-      little = false;
-      return format + 1;
-    default:
-      return format;
-  }
-}
-
-// The element type of a buffer from its format: one integer code (or '?', a bool as 0 or 1), optionally
-// after a byte order mark; the element's width is the buffer's item size.
-bool integer_kind(const char* format, ElementKind& kind) {
-  bool little;
-  format = without_order(format != nullptr ? format : "B", little);
-  if (format[0] == '\0' || format[1] != '\0' || std::strchr("bBhHiIlLqQnN?", format[0]) == nullptr)
-    return false;
-  kind.is_signed = std::strchr("bhilqn", format[0]) != nullptr;
-  kind.swap = little != (std::endian::native == std::endian::little);
-  return true;
-}
-
-// Whether the format is a float or a complex number, none of whose elements is an integer.
-bool number_kind(const char* format) {
-  bool little;
-  format = without_order(format != nullptr ? format : "B", little);
-  if (format[0] == 'Z') ++format;
-  return format[0] != '\0' && format[1] == '\0' && std::strchr("efdg", format[0]) != nullptr;
-}
-
-template <class T>
-T element_at(const char* at, bool swap) {
-  using U = std::make_unsigned_t<T>;
-  U u;
-  std::memcpy(&u, at, sizeof u);
-  if (swap) {
-    U swapped = 0;
-    for (std::size_t i = 0; i < sizeof u; ++i)
-      swapped = static_cast<U>(swapped << 8 | ((u >> (8 * i)) & 0xFF));
-    u = swapped;
-  }
-  return std::bit_cast<T>(u);
-}
 
 // Where converting a buffer stopped at an element out of the range (insert mode).
 struct Refused {
@@ -276,15 +195,7 @@ Read add_buffer(PyObject* object, Operand::Mode mode, std::vector<std::int32_t>&
 void add_iterable(PyObject* iterable, Operand::Mode mode, std::vector<std::int32_t>& values, bool& others) {
   const Ref iterator{PyObject_GetIter(iterable)};
   if (!iterator) throw python_error{};
-  Py_ssize_t hint = PyObject_LengthHint(iterable, 0);
-  if (hint < 0) {
-    PyErr_Clear();  // as set() does, which asks for no hint
-    hint = 0;
-  }
-  try {
-    values.reserve(static_cast<std::size_t>(std::min(hint, kMostReserved)));
-  } catch (const std::bad_alloc&) {
-  }
+  reserve_for(iterable, values);
   while (PyObject* item = PyIter_Next(iterator.get())) {
     std::int32_t v;
     int found;
@@ -305,6 +216,15 @@ void add_iterable(PyObject* iterable, Operand::Mode mode, std::vector<std::int32
 }
 
 }  // namespace
+
+std::size_t room_for(PyObject* iterable) noexcept {
+  // What a hint may reserve at most: a hint is only a hint.
+  constexpr Py_ssize_t kMostReserved = Py_ssize_t{1} << 20;
+  const Py_ssize_t hint = PyObject_LengthHint(iterable, 0);
+  if (hint >= 0) return static_cast<std::size_t>(std::min(hint, kMostReserved));
+  PyErr_Clear();  // as set() does, which asks for no hint
+  return 0;
+}
 
 bool insert_value(PyObject* object, std::int32_t& value) {
   if (PyLong_Check(object)) {

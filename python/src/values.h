@@ -3,6 +3,7 @@
 #define NUMBRELLE_PYTHON_VALUES_H_
 
 #include <cstdint>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -17,6 +18,18 @@ bool insert_value(PyObject* object, std::int32_t& value);
 // int out of the range, or not an integer at all: no __index__, or one that raises TypeError), -1 with an
 // error set (an __index__ that raised something else).
 int lookup_value(PyObject* object, std::int32_t& value);
+
+// How many elements to make room for before reading an iterable: its __length_hint__, up to 2^20, or 0
+// when it gives none (any error it raises is cleared).
+std::size_t room_for(PyObject* iterable) noexcept;
+// Makes room in `values` for the iterable's elements, as far as memory allows.
+template <class T>
+void reserve_for(PyObject* iterable, std::vector<T>& values) noexcept {
+  try {
+    values.reserve(room_for(iterable));
+  } catch (const std::bad_alloc&) {
+  }
+}
 
 // The most values a change takes one by one (see Operand::few()).
 constexpr std::size_t kFewValues = 16;

@@ -62,13 +62,15 @@ def test_big_inputs_in_any_order(rng):
 
 
 def test_arrays_out(rng):
-    values = random_values(rng, 3000)
-    s = FrozenIntSet(values)
-    out = s.to_numpy()
-    assert out.dtype == numpy.int32 and out.tolist() == sorted(set(values))
-    assert numpy.asarray(s, dtype=numpy.int64).tolist() == sorted(set(values))
-    packed = s.to_array()
-    assert packed.typecode == "i" and packed.tolist() == sorted(set(values))
+    # Sparse and full words, and a last block of one member, where a word's members are written in eights.
+    for values in (random_values(rng, 3000), [5], [LOWEST, HIGHEST], list(range(0, 70_000, 3)) + [HIGHEST],
+                   [rng.randrange(2**20) for _ in range(5000)] + [2**20 + 255, 2**20 + 257]):
+        s = FrozenIntSet(values)
+        out = s.to_numpy()
+        assert out.dtype == numpy.int32 and out.tolist() == sorted(set(values))
+        assert numpy.asarray(s, dtype=numpy.int64).tolist() == sorted(set(values))
+        packed = s.to_array()
+        assert packed.typecode == "i" and packed.tolist() == sorted(set(values))
     assert IntSet().to_numpy().shape == (0,)
 
 

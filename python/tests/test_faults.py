@@ -37,6 +37,36 @@ print("ok")
     assert (result.returncode, result.stdout) == (0, "ok\n"), result.stderr
 
 
+def test_ranks_that_another_thread_changes_while_select_many_reads_them():
+    # Each rank must be checked and used at one reading: read twice, the far one could be used unchecked.
+    result = run_python("""
+import threading, time, numpy
+from intset import FrozenIntSet
+s = FrozenIntSet(range(0, 3_000_000, 3))
+ranks = numpy.arange(1_000_000, dtype=numpy.int64)
+done = threading.Event()
+def toggle():
+    while not done.is_set():
+        ranks[500_000] = 2**40
+        ranks[500_000] = 7
+threading.Thread(target=toggle).start()
+end = time.monotonic() + 2
+try:
+    while time.monotonic() < end:
+        for probe in (ranks, ranks[::2]):
+            try:
+                members = s.select_many(probe)
+            except IndexError as error:
+                assert str(error).startswith("select_many: rank 1099511627776 at position "), error
+            else:
+                assert members.max() <= 2_999_997, members.max()
+finally:
+    done.set()
+print("ok")
+""")
+    assert (result.returncode, result.stdout) == (0, "ok\n"), result.stderr
+
+
 def test_daemon_threads_inside_operations_at_interpreter_exit():
     # The main thread returns while daemon threads run operations that release the GIL.
     code = """

@@ -2,13 +2,14 @@
 frozenset, dict key views, the package's types and subclasses of them), numpy arrays of every dtype and
 layout (which must act as the list of their elements), subclasses, and arguments that set refuses."""
 
+import array
 import copy
 import operator
 import pickle
 
 import numpy
 import pytest
-from conftest import random_values
+from conftest import HIGHEST, LOWEST, random_values
 
 from intset import FrozenIntSet, IntSet
 
@@ -118,6 +119,29 @@ def test_numpy_arrays_act_as_the_list_of_their_elements(rng):
             assert by_array == by_list
 
 
+@pytest.mark.filterwarnings("ignore:In future, it will be an error for 'np.bool_'")
+def test_batched_lookups_take_any_iterable_as_the_list_of_its_elements(rng):
+    values = random_values(rng, 300) + list(range(-5, 40))
+    s = FrozenIntSet(values[::2])
+    ranks = [rng.randrange(len(s)) for _ in range(200)] + [0, len(s) - 1]
+
+    def answers(name, argument):
+        kind, result = outcome(lambda: getattr(s, name)(argument))
+        return (kind, (result.dtype, result.tolist())) if kind == "value" else (kind, result)
+
+    others = [tuple(values), range(-5, 40), IntSet(values), array.array("q", values), b"\x00\x05\xff",
+              memoryview(numpy.array(values, dtype=numpy.int32))[::3]]
+    for given, probes in [(values, numpy_forms(values) + others), (ranks, numpy_forms(ranks))]:
+        for name in ("contains_many", "rank_many", "select_many"):
+            assert answers(name, iter(given)) == answers(name, given)
+            for argument in probes:
+                assert answers(name, argument) == answers(name, list(argument)), (name, argument)
+    assert s.contains_many(numpy.array([1.0, 2.5])).tolist() == [False, False]  # floats are no members
+    for name in ("rank_many", "select_many"):
+        with pytest.raises(TypeError, match="'float' object cannot be interpreted as an integer"):
+            getattr(s, name)([0, 1.0])
+
+
 def test_small_changes_agree_with_set(rng):
     # A change by up to 16 values goes value by value; the cached length must follow it.
     a_values = random_values(rng, 2000)
@@ -158,6 +182,20 @@ def test_ordered_ranges_agree_with_sorted(rng):
     m.discard(values[0])
     with pytest.raises(RuntimeError):
         next(it)
+
+
+def test_iteration_across_chunks_and_at_the_ends_of_the_range():
+    # Iterators convert 256 members at a time; bounds and the range's ends may fall on a chunk's edge.
+    for n in (255, 256, 257, 513):
+        for values in (list(range(HIGHEST - n + 1, 2**31)), list(range(LOWEST, LOWEST + n)),
+                       list(range(0, 3 * n, 3))):
+            s = FrozenIntSet(values)
+            assert list(s) == values and list(reversed(s)) == values[::-1]
+            for k in (1, 255, 256, 257, n):
+                k = min(k, n)
+                assert list(s.irange(values[0], values[k - 1] + 1)) == values[:k]
+                assert list(s.irange(values[k - 1])) == values[k - 1:]
+                assert list(s.irange(values[0], values[k - 1] + 1, reverse=True)) == values[:k][::-1]
 
 
 @pytest.mark.parametrize("kind, reference", [(IntSet, set), (FrozenIntSet, frozenset)])

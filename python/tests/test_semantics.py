@@ -1,8 +1,11 @@
 """IntSet and FrozenIntSet against Python's set and frozenset, on random members from both ends of the range."""
 
+import bisect
 import collections.abc
 import operator
+import sys
 
+import numpy
 import pytest
 from conftest import HIGHEST, LOWEST, random_values
 
@@ -157,6 +160,68 @@ def test_ranges_and_order_agree_with_python(rng):
     whole = IntSet()
     whole.add_range(HIGHEST - 2, 2**31)
     assert list(whole) == [HIGHEST - 2, HIGHEST - 1, HIGHEST]
+
+
+@pytest.mark.parametrize("kind", [IntSet, FrozenIntSet])
+def test_batched_lookups_agree_with_set_and_sorted(rng, kind):
+    for n in (0, 1, 300, 3000):
+        values = random_values(rng, n) + [LOWEST, HIGHEST][: n]  # the ends, which out-of-range probes meet
+        s, ps, ordered = kind(values), set(values), sorted(set(values))
+        probes = [v + rng.choice([-1, 0, 0, 1]) for v in values] + random_values(rng, 500)
+        probes += [LOWEST - 1, HIGHEST + 1, 2**63 - 1, -(2**63)]
+        rng.shuffle(probes)
+        # Few probes among many blocks, probes in any order, and ascending ones: each way the set answers.
+        for batch in (probes[:5], probes, sorted(probes), []):
+            for given in (batch, numpy.array(batch, dtype=numpy.int64)):
+                found = s.contains_many(given)
+                assert found.dtype == numpy.bool_ and found.tolist() == [v in ps for v in batch]
+                ranks = s.rank_many(given)
+                assert ranks.dtype == numpy.int64 and ranks.tolist() == [bisect.bisect_right(ordered, v) for v in batch]
+        for huge, expected in (([2**64, -(2**70), numpy.uint64(2**64 - 1)], [len(ps), 0, len(ps)]),
+                               (numpy.array([2**64 - 1, 2**63], dtype=numpy.uint64), [len(ps)] * 2)):
+            assert s.contains_many(huge).tolist() == [False] * len(expected) and s.rank_many(huge).tolist() == expected
+        if not ordered:
+            continue
+        # Fewer ranks than a sixteenth of the members, and more; in any order, and ascending with repeats.
+        for count in (1, len(ordered) // 20, 2 * len(ordered)):
+            ks = [rng.randrange(len(ordered)) for _ in range(count)]
+            for batch in (ks, sorted(ks)):
+                members = s.select_many(batch)
+                assert members.dtype == numpy.int32 and members.tolist() == [ordered[k] for k in batch]
+        assert s.select_many(s.rank_many(ordered) - 1).tolist() == ordered
+
+
+def test_select_many_refuses_ranks_outside_the_members():
+    s = FrozenIntSet([10, 20, 30, 40, 50])
+    for ranks, message in [([0, 1, 7], "rank 7 at position 2"), ([4, -1], "rank -1 at position 1"),
+                           ([5] * 100, "rank 5 at position 0"), ([0, 2**70], f"rank {2**70} at position 1"),
+                           (numpy.array([3, 2**64 - 1], dtype=numpy.uint64), f"rank {2**64 - 1} at position 1")]:
+        with pytest.raises(IndexError) as info:
+            s.select_many(ranks)
+        assert str(info.value) == f"select_many: {message} is out of range for a set of 5 members"
+    with pytest.raises(IndexError, match="rank 1000 at position 1 is out of range for a set of 1000 members$"):
+        FrozenIntSet(range(1000)).select_many([999, 1000])  # few ranks among many members, searched
+    with pytest.raises(IndexError, match="rank 0 at position 0 is out of range for a set of 0 members$"):
+        IntSet().select_many([0])
+    with pytest.raises(IndexError, match="for a set of 1 member$"):
+        IntSet([3]).select_many([1])
+    assert IntSet().select_many([]).tolist() == [] and IntSet().select_many([]).dtype == numpy.int32
+
+
+def test_len_beyond_a_32_bit_count():
+    # More members than a signed 32-bit count holds: len() is the set's own count, kept through changes.
+    s = IntSet()
+    s.add_range(0, 2**31)
+    s.update([-1, -5])
+    if sys.maxsize < 2**32:  # Py_ssize_t of 32 bits: too large for len(), as for any container
+        with pytest.raises(OverflowError):
+            len(s)
+        return
+    assert len(s) == 2**31 + 2 and s.rank(2**40) == 2**31 + 2 and bool(s)
+    s.discard_range(-3, 10)
+    assert len(s) == 2**31 - 9 and repr(s).startswith(f"IntSet({2**31 - 9} members: [-5, 10, 11,")
+    s.clear()
+    assert len(s) == 0 and not s
 
 
 def test_hash_is_frozensets(rng):

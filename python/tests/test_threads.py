@@ -12,6 +12,7 @@ def test_readers_without_the_gil_beside_one_writer():
     try:
         a, b = IntSet(range(0, 4_000_000, 7)), FrozenIntSet(range(1, 4_000_000, 7))
         expected = set(a)
+        probes = numpy.arange(0, 70_000, 7)  # a's smallest members from 0 on
         base_union = len(a) + len(b)
         # The writer adds and removes values below all others, each in a block of its own, so that every
         # change moves a's whole block array while the readers combine, count and copy it.
@@ -31,6 +32,14 @@ def test_readers_without_the_gil_beside_one_writer():
                         failures.append("a.to_numpy() is not a's members")
                     if a.union_len(b) - (a & b).union_len(FrozenIntSet()) < base_union:
                         failures.append("a counted wrongly")
+                    # a's members from 0 on follow each other in rank, whatever the writer does below 0,
+                    # where a has at most 100 members: those of rank 100 on are multiples of 7, 7 apart.
+                    if not a.contains_many(probes).all() or not (numpy.diff(a.rank_many(probes)) == 1).all():
+                        failures.append("a's members looked up wrongly")
+                    for ranks in (numpy.arange(100, 200), numpy.arange(100, 60_000)):
+                        selected = a.select_many(ranks)
+                        if selected[0] % 7 != 0 or not (numpy.diff(selected) == 7).all():
+                            failures.append("a's members selected wrongly")
             except Exception as error:  # noqa: BLE001 (reported by the assertion below)
                 failures.append(error)
 

@@ -5,6 +5,7 @@ from collections.abc import Iterator, MutableSet
 from collections.abc import Set as AbstractSet
 
 import numpy
+import numpy.typing
 
 from intset import FormatError, FrozenIntSet, IntSet
 
@@ -47,7 +48,11 @@ def every_method(m: IntSet, f: FrozenIntSet) -> list[object]:
                                     FrozenIntSet.load("s.nbl", max_blocks=10), FrozenIntSet(m)]
     m.save("s.roaring", format="roaring")
     ordered: list[int] = [m.min(), m.max(), *m.irange(1, 5), *f.irange(stop=3, reverse=True)]
-    out: list[object] = [m.to_numpy().sum(), f.to_array().tolist(), numpy.asarray(f)]
+    found: numpy.typing.NDArray[numpy.bool_] = f.contains_many([1, "a"])
+    ranks: numpy.typing.NDArray[numpy.int64] = m.rank_many(numpy.array([1, 2], dtype=numpy.int16))
+    members: numpy.typing.NDArray[numpy.int32] = f.select_many(ranks)
+    out: list[object] = [m.to_numpy().sum(), f.to_array().tolist(), numpy.asarray(f), found, members,
+                         m.contains_many(range(5)).all(), f.rank_many([2**40]), m.select_many(range(1))]
     m.clear()
     try:
         FrozenIntSet.from_bytes(b"")
