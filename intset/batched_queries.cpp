@@ -1,7 +1,8 @@
 // tnumbrelle: many lookups in one call: membership, rank and select of a whole array of values or ranks.
 // Input in ascending order is answered in one walk over the blocks beside it. Other input is answered
 // through what the call builds in O(blocks), the blocks' positions by key or their running member counts,
-// and one search per value; a few values among many blocks are searched for one by one instead.
+// and one search per value; a few values among many blocks are searched for one by one instead, and many
+// ranks in any order are looked up in the members decoded.
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,8 @@ namespace {
 
 // Fewer values than the blocks divided by this are looked up one by one, without building anything.
 constexpr std::size_t kBlocksPerValueToIndex = 16;
+// Ranks in any order, at least one for this many members, are looked up in all the members decoded.
+constexpr std::int64_t kMembersPerRankToDecode = 16;
 
 void check_lengths(const char* operation, std::size_t inputs, std::size_t outputs) {
   if (inputs == outputs) return;
@@ -371,6 +374,14 @@ void tnumbrelle::select_many(std::span<const std::int64_t> ranks, std::span<std:
   }
   if (!falls) {
     select_ascending(this->blocks(), ranks, out);
+    return;
+  }
+  if (members <= kMembersPerRankToDecode * static_cast<std::int64_t>(n)) {
+    // Many ranks for the members: decoding them all costs less than a search per rank.
+    std::vector<std::int32_t> all(static_cast<std::size_t>(members));
+    std::int32_t* at = all.data();
+    for (const tblock& block : this->blocks()) at += decode_members(block, at);
+    for (std::size_t r = 0; r < n; ++r) out[r] = all[static_cast<std::size_t>(ranks[r])];
     return;
   }
   const std::vector<std::int64_t> running = running_counts(this->blocks());
