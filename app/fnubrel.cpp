@@ -167,6 +167,11 @@ Tfnubrel::Tfnubrel(QWidget* parent)
 
 Tfnubrel::~Tfnubrel() { FormDestroy(); }
 
+void Tfnubrel::load_files(const QStringList& files) {
+  if (files.size() > 0) run([&] { load_a_from(files[0].toStdString()); });
+  if (files.size() > 1) run([&] { load_b_from(files[1].toStdString()); });
+}
+
 // --- Links ----------------------------------------------------------------------------------------------
 
 void Tfnubrel::lwebClick() { open_address(QUrl(ui->lweb->text())); }

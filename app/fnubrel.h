@@ -4,6 +4,7 @@
 #define APP_FNUBREL_H_
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <optional>
@@ -31,6 +32,10 @@ class Tfnubrel : public QWidget, public fnubrel_logic {
   explicit Tfnubrel(QWidget* parent = nullptr);
   // Runs FormDestroy.
   ~Tfnubrel() override;
+
+  // Loads files[0] into A and files[1] into B, as the Load buttons would, each failure shown in the error
+  // box; further names are ignored.
+  void load_files(const QStringList& files);
 
   // The contact links: the desktop opens the web address, or a new mail to the e-mail address.
   void lwebClick();

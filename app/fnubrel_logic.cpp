@@ -196,13 +196,19 @@ void fnubrel_logic::b_save_aClick() { save_from(*set_a); }
 
 void fnubrel_logic::b_save_bClick() { save_from(*set_b); }
 
+void fnubrel_logic::load_a_from(const std::string& file) { load_file_into(*set_a, file); }
+
+void fnubrel_logic::load_b_from(const std::string& file) { load_file_into(*set_b, file); }
+
+void fnubrel_logic::load_into(tnumbrelle& set) {
+  if (const auto file = choose_open_file()) load_file_into(set, *file);
+}
+
 // The file is read into a set of its own, which takes the place of `set` only once it loaded: a file that
 // cannot be opened or read leaves what the window shows true, so that a Save afterwards writes those members.
-void fnubrel_logic::load_into(tnumbrelle& set) {
-  const auto file = choose_open_file();
-  if (!file) return;
+void fnubrel_logic::load_file_into(tnumbrelle& set, const std::string& file) {
   tnumbrelle loaded;
-  loaded.load_from_file(file_path(*file));
+  loaded.load_from_file(file_path(file));
   set = std::move(loaded);
   refresh();
 }

@@ -63,6 +63,10 @@ class fnubrel_logic {
   void b_load_bClick();
   void b_save_aClick();
   void b_save_bClick();
+  // Load into A or into B from the file named (UTF-8), as the program's arguments ask, instead of the file
+  // chosen in d_open; errors escape as Load's do.
+  void load_a_from(const std::string& file);
+  void load_b_from(const std::string& file);
 
  protected:
   // Rewrites both lists and headers and the five status texts, then shifts the undo snapshots.
@@ -98,6 +102,8 @@ class fnubrel_logic {
   // Load: replaces `set` by the file chosen in d_open, then refreshes. A file that cannot be read leaves
   // `set`, the view and the snapshots as they were.
   void load_into(intset::tnumbrelle& set);
+  // Load's work once the file is known.
+  void load_file_into(intset::tnumbrelle& set, const std::string& file);
   // Save: writes `set` to the file chosen in d_save.
   void save_from(const intset::tnumbrelle& set);
 };

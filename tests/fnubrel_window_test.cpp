@@ -30,53 +30,11 @@
 #include <vector>
 
 #include "app/fnubrel.h"
+#include "tests/window_test_support.h"
 
 namespace {
 
 // --- Helpers --------------------------------------------------------------------------------------------
-
-template <typename Control>
-Control* control(const QWidget& window, const char* name) {
-  auto* found = window.findChild<Control*>(QString::fromLatin1(name));
-  if (!found) qFatal("no control %s", name);
-  return found;
-}
-
-QString text_of(const QWidget& window, const char* name) { return control<QLabel>(window, name)->text(); }
-
-QStringList items_of(const QWidget& window, const char* list) {
-  const QAbstractItemModel* model = control<QListView>(window, list)->model();
-  QStringList items;
-  for (int row = 0; row < model->rowCount(); ++row) items << model->index(row, 0).data().toString();
-  return items;
-}
-
-void click(const QWidget& window, const char* button) {
-  QTest::mouseClick(control<QPushButton>(window, button), Qt::LeftButton);
-}
-
-// Answers the first modal dialog of type `Dialog` that opens while this object lives, from inside that
-// dialog's own event loop. `answer` must close it; checks belong after the click that opened it.
-template <typename Dialog>
-class on_modal {
- public:
-  explicit on_modal(std::function<void(Dialog*)> answer) : answer_(std::move(answer)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-      if (!dialog) return;
-      timer_.stop();
-      answered_ = true;
-      answer_(dialog);
-    });
-    timer_.start(5);
-  }
-  bool answered() const { return answered_; }
-
- private:
-  std::function<void(Dialog*)> answer_;
-  QTimer timer_;
-  bool answered_ = false;
-};
 
 QPushButton* button_captioned(QWidget* dialog, const QString& caption) {
   for (auto* button : dialog->findChildren<QPushButton*>())
@@ -124,31 +82,6 @@ void select_item(const QWidget& window, const char* list, const QString& text) {
   const int row = items_of(window, list).indexOf(text);
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                     view->visualRect(view->model()->index(row, 0)).center());
-}
-
-// What an error box showed before it was closed with its OK button.
-struct box_seen {
-  QString title, text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  Qt::TextFormat format = Qt::AutoText;
-  int buttons = 0;
-  bool ok_button = false;
-};
-
-box_seen close_error_box_after(const std::function<void()>& action) {
-  box_seen seen;
-  on_modal<QMessageBox> answer([&](QMessageBox* box) {
-    seen = {box->windowTitle(),
-            box->text(),
-            box->icon(),
-            box->textFormat(),
-            int(box->buttons().size()),
-            box->button(QMessageBox::Ok) != nullptr};
-    box->button(QMessageBox::Ok)->click();
-  });
-  action();
-  if (!answer.answered()) seen.title = "(no error box)";
-  return seen;
 }
 
 // Types `file` into an open file dialog's name field and presses its Open or Save button.
@@ -928,6 +861,7 @@ int main(int argc, char* argv[]) {
   run(ErrorBox());
   run(Links());
   run(Rendering());
+  failed += run_start_tests(argc, argv);
   return failed == 0 ? 0 : 1;
 }
 

@@ -1,3 +1,6 @@
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) <= 201703L
+#error "intset needs C++20: compile with -std=c++20 or later (/std:c++20 with MSVC)"
+#endif
 // tnumbrelle: a set of 32-bit signed integers, from -2147483648 to 2147483647.
 //
 // Every value v is split into a block key (v >> 8, arithmetic) and a bit (the low 8 bits of v). The set

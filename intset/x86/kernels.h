@@ -1,13 +1,12 @@
 // The library's kernels for x86 processors, each built for the instructions named in its comment, which the
 // baseline the library is compiled for lacks. dispatch.cpp picks among them once, by what the processor has
 // and what INTSET_CPU allows. They exist where the compiler takes per-function targets (GCC and clang on
-// x86); elsewhere INTSET_X86_KERNELS stays undefined and only the portable kernels are built.
+// x86, as have_kernels.h tests); elsewhere INTSET_X86_KERNELS stays undefined and only the portable kernels
+// are built.
 #ifndef INTSET_X86_KERNELS_H_
 #define INTSET_X86_KERNELS_H_
 
-#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
-#define INTSET_X86_KERNELS 1
-#endif
+#include "intset/x86/have_kernels.h"
 
 #ifdef INTSET_X86_KERNELS
 

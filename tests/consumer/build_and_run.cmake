@@ -28,6 +28,9 @@ function(run_and_check program)
   endif()
 endfunction()
 run_and_check(${WORK}/build/consumer)
+if(SHARED)
+  run_and_check(${WORK}/build/consumer_static)
+endif()
 
 # Only the public headers are in reach: each internal one must fail to compile for want of the file.
 foreach(header IN LISTS not_public_headers)
@@ -56,10 +59,14 @@ if(MODE STREQUAL "install")
   set(ENV{PKG_CONFIG_PATH} "${pc_path}")
   execute_process(COMMAND ${PKG_CONFIG} --cflags --libs intset OUTPUT_VARIABLE flags
                   OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  # The program chooses its standard (C++20 or later); the library's flags must not choose one for it.
+  if(flags MATCHES "(^| )-std=")
+    message(FATAL_ERROR "intset.pc sets the language standard: ${flags}")
+  endif()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   separate_arguments(extra UNIX_COMMAND "${CXX_FLAGS}")
-  execute_process(COMMAND ${CXX} ${extra} ${SOURCE_TREE}/tests/consumer/main.cpp ${flags} -o ${WORK}/consumer-pc
-                  COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${CXX} -std=c++20 ${extra} ${SOURCE_TREE}/tests/consumer/main.cpp ${flags}
+                          -o ${WORK}/consumer-pc COMMAND_ERROR_IS_FATAL ANY)
   file(GLOB lib_dirs ${WORK}/prefix/lib*)  # a plain link records no path to a shared library
   string(REPLACE ";" ":" lib_path "${lib_dirs}")
   set(ENV{LD_LIBRARY_PATH} "${lib_path}")
