@@ -15,18 +15,19 @@ namespace {
 bool test_bit(const tblock& block, std::uint8_t bit) { return (block.bits[bit >> 3] >> (bit & 7)) & 1; }
 void set_bit(tblock& block, std::uint8_t bit) { block.bits[bit >> 3] |= std::uint8_t(1u << (bit & 7)); }
 
-// Sets or clears the bit and returns 1 when that changed the map, 0 when it did not.
+// Sets or clears the bit and returns 1 when that changed the map, 0 when it did not: computed, not
+// branched on, as whether a value is new is as often a coin toss as not.
 int set_bit_counted(tblock& block, std::uint8_t bit) {
-  const std::uint8_t before = block.bits[bit >> 3];
-  const auto after = static_cast<std::uint8_t>(before | (1u << (bit & 7)));
-  block.bits[bit >> 3] = after;
-  return before != after;
+  std::uint8_t& byte = block.bits[bit >> 3];
+  const std::uint8_t before = byte;
+  byte = static_cast<std::uint8_t>(before | (1u << (bit & 7)));
+  return ((before >> (bit & 7)) & 1) ^ 1;
 }
 int clear_bit_counted(tblock& block, std::uint8_t bit) {
-  const std::uint8_t before = block.bits[bit >> 3];
-  const auto after = static_cast<std::uint8_t>(before & ~(1u << (bit & 7)));
-  block.bits[bit >> 3] = after;
-  return before != after;
+  std::uint8_t& byte = block.bits[bit >> 3];
+  const std::uint8_t before = byte;
+  byte = static_cast<std::uint8_t>(before & ~(1u << (bit & 7)));
+  return (before >> (bit & 7)) & 1;
 }
 
 // Whether the block's map holds this bit and no other.
