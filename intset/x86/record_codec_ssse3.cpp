@@ -67,10 +67,24 @@ INTSET_SHUFFLE_KERNEL unsigned char* encode_shuffle(const tblock& block, unsigne
   return bytes;
 }
 
+// The set bits of the low 64 bits.
+INTSET_SHUFFLE_KERNEL int word_members(__m128i v) noexcept {
+  return static_cast<int>(_mm_popcnt_u64(static_cast<std::uint64_t>(_mm_cvtsi128_si64(v))));
+}
+
 // Decodes one record's map bytes into `block`; returns their sum and adds the block's members to
 // `members`.
 INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const unsigned char* in, tblock& block,
                                                    std::int64_t& members) noexcept {
+  if (mask == 0xFFFFFFFFu) {  // every byte stored, in order: no shuffle (the common case of dense maps)
+    const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits + 16), hi);
+    members += word_members(lo) + word_members(_mm_unpackhi_epi64(lo, lo)) + word_members(hi) +
+               word_members(_mm_unpackhi_epi64(hi, hi));
+    return sum_of(lo, hi);
+  }
   __m128i groups[4];  // the low 8 bytes of each are one group of the map
   for (int g = 0; g < 4; ++g) {
     const unsigned m = (mask >> (8 * g)) & 0xFF;
@@ -85,8 +99,7 @@ INTSET_SHUFFLE_KERNEL std::uint32_t decode_shuffle(std::uint32_t mask, const uns
   const __m128i hi = _mm_unpacklo_epi64(groups[2], groups[3]);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits), lo);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(block.bits + 16), hi);
-  for (const __m128i group : groups)
-    members += _mm_popcnt_u64(static_cast<std::uint64_t>(_mm_cvtsi128_si64(group)));
+  for (const __m128i group : groups) members += word_members(group);
   return sum_of(lo, hi);
 }
 
