@@ -1,4 +1,4 @@
-"""The Python guide's example prints what the guide says it prints."""
+"""The Python guide's example, and the README's taste of Python, print what they say they print."""
 
 import re
 import subprocess
@@ -14,3 +14,12 @@ def test_python_guide_example_prints_what_the_guide_shows():
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     assert result.stdout == printed
+
+
+def test_readme_taste_prints_what_it_says():
+    readme = (REPOSITORY / "README.md").read_text(encoding="utf-8")
+    code = re.search(r"```python\n(.*?)```", readme, re.S).group(1)
+    printed = re.search(r"^# prints: (.*)$", code, re.M).group(1)
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == printed + "\n"

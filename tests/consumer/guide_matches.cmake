@@ -1,7 +1,9 @@
-# Fails when the C++ guide's example is not tests/consumer/main.cpp word for word.
-file(READ ${SOURCE_TREE}/docs/cpp.md guide)
+# Fails when the README or the C++ guide does not show tests/consumer/main.cpp word for word.
 file(READ ${SOURCE_TREE}/tests/consumer/main.cpp program)
-string(FIND "${guide}" "```cpp\n${program}```" at)
-if(at EQUAL -1)
-  message(FATAL_ERROR "docs/cpp.md does not show tests/consumer/main.cpp as its example")
-endif()
+foreach(page README.md docs/cpp.md)
+  file(READ ${SOURCE_TREE}/${page} text)
+  string(FIND "${text}" "```cpp\n${program}```" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "${page} does not show tests/consumer/main.cpp as its example")
+  endif()
+endforeach()
