@@ -19,6 +19,13 @@ constexpr const char* kWriting =
     "The output's format comes from --to, else from its extension (.nbl, .roaring or .txt, in any case); "
     "standard output gets text. A binary format is not written to a terminal unless -f is given.";
 
+// The reading paragraph without its pointer to the main help, for the main help itself.
+std::string without_pointer(std::string text) {
+  const std::string pointer = " (see nbl --help)";
+  text.erase(text.find(pointer), pointer.size());
+  return text;
+}
+
 std::string operation_footer(const std::string& operation, const std::string& example) {
   return std::string(kReading) + "\n\n" + kWriting + " nbl combine " + operation +
          " A B OUT is the form with two inputs and the output named last.\n\n" + kStatus + "\n\nExample:\n" +
@@ -33,7 +40,7 @@ const help_text kMainHelp{
     "input in three formats, found from each input's first bytes: the set's own nbl form (.nbl), the "
     "portable Roaring bitmap format (.roaring) and text (.txt), and lists, converts, combines, compares and "
     "counts them.",
-    std::string(kReading) +
+    without_pointer(kReading) +
         "\n\nText: decimal integers from -2147483648 to 2147483647, with an optional sign, separated by any "
         "whitespace; a..b stands for every integer from a to b; # starts a comment that runs to the end of "
         "the line; a UTF-8 byte-order mark at the start is skipped.\n\n" +
