@@ -290,9 +290,9 @@ TEST(IncludeArray, InputChangingWhileItIsReadLeavesAWholeSet) {
     allowed.insert(after);
     std::atomic<bool> done{false};
     std::thread writer([&] {
-      std::atomic_ref<std::int32_t> slot(values[toggled]);
+      // An atomic store (std::atomic_ref is not in every standard library yet); the reads stay plain.
       for (bool flip = false; !done.load(std::memory_order_relaxed); flip = !flip) {
-        slot.store(flip ? after : before, std::memory_order_relaxed);
+        __atomic_store_n(&values[toggled], flip ? after : before, __ATOMIC_RELAXED);
       }
     });
     for (int round = 0; round < 40; ++round) {
